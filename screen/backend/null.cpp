@@ -1,0 +1,32 @@
+// null.cpp - the windowless back-end: shows nothing, always opens.
+//
+// Its platform lock is a plain mutex; there is no Presenter thread, so the
+// lock is only ever contended by nobody and costs one uncontended lock pair.
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "backend/backend.h"
+
+namespace {
+
+std::mutex gLock;
+int32_t gRefresh = 0;
+
+int Open(const BackendOpenArgs& args) {
+  gRefresh = args.refresh;
+  return 0;
+}
+void Close() {}
+void Lock() { gLock.lock(); }
+void Unlock() { gLock.unlock(); }
+void SetPaletteEntry(int32_t, uint8_t, uint8_t, uint8_t) {}
+void WaitRetrace() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(gRefresh > 0 ? 1000 / gRefresh : 16));
+}
+void SetTitle(const char*) {}
+
+}  // namespace
+
+extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, SetPaletteEntry, WaitRetrace,
+                                     SetTitle};

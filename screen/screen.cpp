@@ -1,0 +1,445 @@
+// screen.cpp - opening and closing the Screen, its pages, palette, colours,
+// text view and the counted screen lock; routing of the shared operations to
+// the Screen or, while none is open, to the text console.
+#include <fenv.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "backend/backend.h"
+#include "state.h"
+
+LayerState gLayer;
+
+namespace {
+
+// Refuse page stores beyond this size: the pages are filled at opening, and
+// an overcommitted giant block would only fail later, in the middle of a fill.
+constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
+
+// The layer's one-time set-up, before the program's entry runs.
+struct OneTimeSetUp {
+  OneTimeSetUp() {
+    fesetround(FE_TONEAREST);
+    std::setlocale(LC_CTYPE, "");
+  }
+} gOneTimeSetUp;
+
+Screen* Open() { return gLayer.screen; }
+
+// The work page's view (kept in savedView while an image is the drawing target).
+GraphicsView WorkPageView() {
+  const DrawContext& dc = gLayer.draw;
+  return (dc.flags & DrawFlags::ImageTarget) ? dc.savedView : dc.view;
+}
+
+// Fills `count` pixels of `bytesPerPixel` bytes with the low bytes of `colour`.
+void FillPixels(uint8_t* at, int64_t count, int32_t bytesPerPixel, uint32_t colour) {
+  if (bytesPerPixel == 1) {
+    std::memset(at, int(colour & 0xFF), size_t(count));
+  } else if (bytesPerPixel == 2) {
+    uint16_t v = uint16_t(colour);
+    for (int64_t i = 0; i < count; ++i) std::memcpy(at + 2 * i, &v, 2);
+  } else {
+    for (int64_t i = 0; i < count; ++i) std::memcpy(at + 4 * i, &colour, 4);
+  }
+}
+
+void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
+  auto& cells = s.textCells[size_t(page)];
+  TextCell blank{32, gLayer.draw.foreground, gLayer.draw.background};
+  for (int32_t r = firstRow; r <= lastRow; ++r)
+    std::fill_n(cells.begin() + int64_t(r) * s.textColumns, s.textColumns, blank);
+}
+
+// The window title: the executable's file name without its extension.
+std::string ProgramTitle() {
+  char path[128] = {};
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  std::string name;
+  if (n > 0) {
+    name.assign(path, size_t(n));
+  } else if (gLayer.argv && gLayer.argv[0]) {
+    name = gLayer.argv[0];
+  }
+  if (size_t slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  if (size_t dot = name.find_last_of('.'); dot != std::string::npos) name.erase(dot);
+  return name;
+}
+
+void ResetPalette(Screen& s) {
+  if (s.depth > 8) return;
+  LockScreen();
+  const DefaultPalette& p = *s.defaultPalette;
+  for (int32_t i = 0; i < p.count && i < 256; ++i) {
+    s.palette[i] = PackColour(p.colours[i]);
+    if (i < (1 << s.depth)) {
+      int32_t c = (s.hasAttributeMap && i < 16) ? s.attributeMap[i] : i;
+      if (s.hasAttributeMap && i < 16) s.attributeMap[i] = uint8_t(c);
+      const PaletteColour& col = p.colours[c];
+      s.shownColours[i] = PackColour(col);
+      s.backend->setPaletteEntry(i, col.r, col.g, col.b);
+    }
+  }
+  MarkAllDirty(s);
+  UnlockScreen(1, 0);
+}
+
+void EndHook() { CloseScreen(false); }
+
+struct OpenRequest {
+  int32_t mode, width, height, depth, lineMultiplier, pages, refresh, flags;
+  const DefaultPalette* palette;
+  int32_t cellWidth, cellHeight, textColumns, textRows;
+  const uint8_t* attributeMap;
+};
+
+int32_t OpenScreen(OpenRequest r) {
+  if (r.flags >= 0 && (r.flags & 16)) r.flags |= 4 | 8 | 16;
+  CloseScreen(false);
+
+  int32_t depth = r.depth, bpp;
+  if (depth == 24 || depth == 32) {
+    depth = 32;
+    bpp = 4;
+  } else if (depth == 15 || depth == 16) {
+    depth = 16;
+    bpp = 2;
+  } else {
+    bpp = (depth + 7) / 8;
+  }
+  const int64_t pitch = int64_t(r.width) * bpp;
+  const int64_t pageBytes = (pitch * r.height + 15) & ~int64_t(15);
+  if (pageBytes * r.pages > kMaxPageBytes || int64_t(r.height) * r.lineMultiplier > kMaxPageBytes)
+    return SetError(4);
+
+  auto* s = new (std::nothrow) Screen;
+  if (!s) return SetError(4);
+  s->pageStore = static_cast<uint8_t*>(std::aligned_alloc(16, size_t(pageBytes * r.pages)));
+  if (!s->pageStore) {
+    delete s;
+    return SetError(4);
+  }
+  s->id = ++gLayer.screenCounter;
+  s->mode = r.mode;
+  s->width = r.width;
+  s->height = r.height;
+  s->depth = depth;
+  s->bytesPerPixel = bpp;
+  s->pitch = int32_t(pitch);
+  s->colourMask = depth == 32 ? 0xFFFFFFFFu : depth == 16 ? 0xFFFFu : (1u << depth) - 1;
+  s->pageCount = r.pages;
+  for (int32_t p = 0; p < r.pages; ++p) s->pages.push_back(s->pageStore + pageBytes * p);
+  s->visiblePage = 0;
+  s->visible = s->pages[0];
+  s->lineMultiplier = r.lineMultiplier;
+  s->windowHeight = r.height * r.lineMultiplier;
+  s->dirtyRows.assign(size_t(s->windowHeight), 0);
+  s->defaultPalette = r.palette;
+  s->hasAttributeMap = r.attributeMap != nullptr;
+  if (r.attributeMap) std::memcpy(s->attributeMap, r.attributeMap, 16);
+  s->cellWidth = r.cellWidth;
+  s->cellHeight = r.cellHeight;
+  s->textColumns = r.textColumns;
+  s->textRows = r.textRows;
+  s->title = ProgramTitle();
+  s->flags = r.flags;
+  s->refresh = r.refresh;
+
+  BackendOpenArgs args{s->title.c_str(), s->width, s->windowHeight, s->depth, s->refresh, s->flags};
+  s->backend = StartBackend(args);
+  if (!s->backend) {
+    std::free(s->pageStore);
+    delete s;
+    return SetError(1);
+  }
+  gLayer.screen = s;  // routing now goes to the Screen
+
+  ResetPalette(*s);
+  EnsureDrawContext();
+  s->textCells.assign(size_t(r.pages), std::vector<TextCell>(size_t(r.textColumns) * r.textRows,
+                                                             TextCell{0, 0, 0}));
+  FillTextCells(*s, gLayer.draw.workPage, 0, s->textRows - 1);
+  LockScreen();
+  FillPixels(s->pageStore, pageBytes * r.pages / bpp, bpp, gLayer.draw.background);
+  UnlockScreen(1, 0);
+  if (!gLayer.endHookRegistered) {
+    gLayer.endHookRegistered = true;
+    std::atexit(EndHook);
+  }
+  s->textTop = 0;
+  s->textBottom = s->textRows - 1;
+  s->cursorRow = 0;
+  s->cursorColumn = 0;
+  return SetError(0);
+}
+
+// Returns to the text console; the end hook skips the console reset.
+void ReturnToConsole(bool consoleReset) {
+  CloseScreen(false);
+  if (consoleReset) {
+    ConsoleSetWidth(80, 25);
+    ConsoleClear(0);
+  }
+  gLayer.console.textTop = -1;
+  gLayer.console.textBottom = -1;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void MarkDirtyRows(Screen& s, int32_t first, int32_t last) {
+  first = std::max(first, 0);
+  last = std::min(last, s.height - 1);
+  if (first > last) return;
+  const int32_t m = s.lineMultiplier;
+  std::memset(s.dirtyRows.data() + size_t(first) * m, 1, size_t(last - first + 1) * m);
+}
+
+void MarkAllDirty(Screen& s) {
+  if (!s.dirtyRows.empty()) std::memset(s.dirtyRows.data(), 1, s.dirtyRows.size());
+}
+
+void CloseScreen(bool consoleReset) {
+  Screen* s = gLayer.screen;
+  if (!s) return;
+  // The Presenter may be waiting for the lock: give it back before stopping it.
+  if (s->lockCount != 0) {
+    s->lockCount = 0;
+    s->backend->unlock();
+  }
+  s->backend->close();
+  gLayer.screen = nullptr;
+  std::free(s->pageStore);
+  delete s;
+  (void)consoleReset;
+}
+
+void StartProgram(int argc, char** argv) {
+  gLayer.argc = argc;
+  gLayer.argv = argv;
+}
+
+void EndProgram(int32_t code) {
+  CloseScreen(false);
+  std::exit(code);
+}
+
+int32_t ScreenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, int32_t refresh) {
+  if (mode < 0 || mode > 21 || (mode >= 3 && mode <= 6)) return SetError(1);
+  if (mode == 0) {
+    ReturnToConsole(true);
+    return SetError(0);
+  }
+  const ModeInfo& m = ModeTableRow(mode);
+  int32_t d = m.depth;
+  if (mode >= 14 && (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32)) d = depth;
+  return OpenScreen({mode, m.width, m.height, d, m.lineMultiplier, pages > 0 ? pages : m.defaultPages,
+                     refresh, flags, m.palette, m.cellWidth, m.cellHeight, m.textColumns, m.textRows,
+                     m.attributeMap});
+}
+
+int32_t ScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
+                  int32_t refresh) {
+  static const int32_t kDepths[] = {1, 2, 4, 8, 15, 16, 24, 32};
+  if (width <= 0 || height <= 0 || std::find(std::begin(kDepths), std::end(kDepths), depth) == std::end(kDepths))
+    return SetError(1);
+  return OpenScreen({-1, width, height, depth, 1, std::max(pages, 1), refresh, flags, &Palette256(), 8, 8,
+                     width / 8, height / 8, nullptr});
+}
+
+int32_t SetPages(int32_t work, int32_t visible) {
+  Screen* s = Open();
+  if (!s) return -1;
+  EnsureDrawContext();
+  DrawContext& dc = gLayer.draw;
+  const int32_t result = s->visiblePage * 256 + dc.workPage;
+  if (work < 0 && visible < 0 && s->pageCount > 0) work = visible = 0;
+  if (work >= 0 && work < s->pageCount) {
+    dc.workPage = work;
+    RetargetWorkPage();
+  }
+  if (visible >= 0 && visible < s->pageCount && visible != s->visiblePage) {
+    LockScreen();
+    s->visiblePage = visible;
+    s->visible = s->pages[size_t(visible)];
+    MarkAllDirty(*s);
+    UnlockScreen(1, 0);
+  }
+  return result;
+}
+
+int32_t GraphicsPageCopy(int32_t source, int32_t destination) {
+  Screen* s = Open();
+  if (!s) return SetError(1);
+  EnsureDrawContext();
+  if (source < 0) source = gLayer.draw.workPage;
+  if (destination < 0) destination = s->visiblePage;
+  if (source >= s->pageCount || destination >= s->pageCount) return SetError(1);
+  if (source == destination) return SetError(0);
+
+  const bool lockHere = destination == s->visiblePage && s->lockCount == 0;
+  if (lockHere) LockScreen();
+  const GraphicsView v = WorkPageView();
+  const uint8_t* src = s->pages[size_t(source)];
+  uint8_t* dst = s->pages[size_t(destination)];
+  const size_t bpp = size_t(s->bytesPerPixel), pitch = size_t(s->pitch);
+  if (v.x == 0 && v.width == s->width) {
+    // Whole rows: the view is one contiguous block.
+    std::memcpy(dst + size_t(v.y) * pitch, src + size_t(v.y) * pitch, size_t(v.height) * pitch);
+  } else {
+    for (int32_t y = v.y; y < v.y + v.height; ++y)
+      std::memcpy(dst + size_t(y) * pitch + size_t(v.x) * bpp, src + size_t(y) * pitch + size_t(v.x) * bpp,
+                  size_t(v.width) * bpp);
+  }
+  s->textCells[size_t(destination)] = s->textCells[size_t(source)];
+  if (lockHere) {
+    MarkDirtyRows(*s, v.y, v.y + v.height - 1);
+    UnlockScreen(1, 0);
+  }
+  return SetError(0);
+}
+
+int32_t PageCopy(int32_t source, int32_t destination) {
+  if (Open()) return GraphicsPageCopy(source, destination);
+  // The console's text pages 0..3: the terminal keeps one, so copies change nothing.
+  return SetError(source > 3 || destination > 3 ? 1 : 0);
+}
+
+void ClearScreen(int32_t kind) {
+  Screen* s = Open();
+  if (!s) {
+    ConsoleClear(kind);
+    return;
+  }
+  EnsureDrawContext();
+  DrawContext& dc = gLayer.draw;
+  const GraphicsView v = WorkPageView();
+  const int32_t top = s->textTop < 0 ? 0 : s->textTop;
+  const int32_t bottom = s->textBottom < 0 ? s->textRows - 1 : s->textBottom;
+  enum { Whole, TextView, View } target;
+  if (kind == kOmitted) {
+    target = s->viewSetByProgram ? View : (top == 0 && bottom == s->textRows - 1) ? Whole : TextView;
+  } else {
+    target = kind == 0 ? Whole : kind == 2 ? TextView : View;
+  }
+
+  LockScreen();
+  uint8_t* page = s->pages[size_t(dc.workPage)];
+  const bool visible = dc.workPage == s->visiblePage;
+  const size_t pitch = size_t(s->pitch);
+  const int32_t bpp = s->bytesPerPixel;
+  switch (target) {
+    case Whole:
+      FillPixels(page, int64_t(s->width) * s->height, bpp, dc.background);
+      if (visible) MarkDirtyRows(*s, 0, s->height - 1);
+      dc.lastX = float(v.x + v.width / 2);
+      dc.lastY = float(v.y + v.height / 2);
+      FillTextCells(*s, dc.workPage, 0, s->textRows - 1);
+      s->cursorRow = top;
+      s->cursorColumn = 0;
+      break;
+    case TextView: {
+      const int32_t y1 = top * s->cellHeight;
+      const int32_t y2 = std::min((bottom + 1) * s->cellHeight, s->height) - 1;
+      if (y2 >= y1) {
+        FillPixels(page + size_t(y1) * pitch, int64_t(s->width) * (y2 - y1 + 1), bpp, dc.background);
+        if (visible) MarkDirtyRows(*s, y1, y2);
+      }
+      FillTextCells(*s, dc.workPage, top, bottom);
+      s->cursorRow = top;
+      s->cursorColumn = 0;
+      break;
+    }
+    case View:
+      for (int32_t y = v.y; y < v.y + v.height; ++y)
+        FillPixels(page + size_t(y) * pitch + size_t(v.x) * bpp, v.width, bpp, dc.background);
+      if (visible) MarkDirtyRows(*s, v.y, v.y + v.height - 1);
+      dc.lastX = float(v.x + v.width / 2);
+      dc.lastY = float(v.y + v.height / 2);
+      break;
+  }
+  UnlockScreen(1, 0);
+}
+
+void SetPaletteEntry(int32_t index, int32_t colour) {
+  Screen* s = Open();
+  if (!s || !s->defaultPalette || s->depth > 8) return;
+  const int32_t n = s->defaultPalette->count;
+  index &= n - 1;
+  colour &= n - 1;
+  if (index < 16) s->attributeMap[index] = uint8_t(colour);
+  s->shownColours[index] = s->palette[colour];
+  const PaletteColour& c = s->defaultPalette->colours[colour];
+  LockScreen();
+  s->backend->setPaletteEntry(index, c.r, c.g, c.b);
+  MarkAllDirty(*s);
+  UnlockScreen(1, 0);
+}
+
+uint32_t SetColor(uint32_t foreground, uint32_t background, int32_t omitted) {
+  Screen* s = Open();
+  if (!s) return ConsoleSetColor(foreground, background, omitted);
+  EnsureDrawContext();
+  DrawContext& dc = gLayer.draw;
+  const uint32_t result = (dc.background << 16) + dc.foreground;
+  const bool fgGiven = !(omitted & 1), bgGiven = !(omitted & 2);
+  if (s->mode >= 7 && s->mode <= 9) {
+    if (fgGiven) dc.foreground = foreground & 15;
+    if (bgGiven) SetPaletteEntry(0, int32_t(background));
+  } else {
+    const uint32_t mask = s->bytesPerPixel >= 4 ? 0xFFFFFFFFu : (1u << (8 * s->bytesPerPixel)) - 1;
+    if (fgGiven) dc.foreground = foreground & mask;
+    if (bgGiven) dc.background = background & mask;
+  }
+  return result;
+}
+
+int32_t SetTextView(int32_t first, int32_t last) {
+  Screen* s = Open();
+  if (!s) return ConsoleSetTextView(first, last);
+  const int32_t rows = s->textRows;
+  const int32_t curFirst = (s->textTop < 0 ? 0 : s->textTop) + 1;
+  const int32_t curLast = (s->textBottom < 0 ? rows - 1 : s->textBottom) + 1;
+  if (first < 0 && last < 0) return curLast * 65536 + curFirst;
+  if (first == 0) first = 1;
+  if (last == 0) last = rows;
+  if (first < 0) first = curFirst;
+  if (last < 0) last = curLast;
+  if (first > last || first > rows || last > rows) return 0;
+  s->textTop = first - 1;
+  s->textBottom = last - 1;
+  s->cursorRow = first - 1;
+  s->cursorColumn = 0;
+  return last * 65536 + first;
+}
+
+int32_t SetWidth(int32_t columns, int32_t rows) {
+  Screen* s = Open();
+  if (!s) return ConsoleSetWidth(columns, rows);
+  // The Screen's text grid follows its mode; with a Screen open nothing changes.
+  if (columns > 0 || rows > 0) return 0;
+  return s->textRows * 65536 + s->textColumns;
+}
+
+void LockScreen() {
+  Screen* s = Open();
+  if (!s) return;
+  if (s->lockCount == 0) s->backend->lock();
+  ++s->lockCount;
+}
+
+void UnlockScreen(int32_t first, int32_t last) {
+  Screen* s = Open();
+  if (!s || s->lockCount == 0) return;
+  if (first < 0) first = 0;
+  if (last < 0) last = s->height - 1;
+  if (gLayer.draw.workPage == s->visiblePage && first <= last && last < s->height)
+    MarkDirtyRows(*s, first, last);
+  if (--s->lockCount == 0) s->backend->unlock();
+}

@@ -1,0 +1,262 @@
+// screen.h - the screen layer: a 16-colour paged screen shown in a window,
+// pixel and box drawing, image capture and blitting, key strings, a seconds
+// clock and text-file number input.
+//
+// Conventions
+// - Failures are recorded, never thrown: an operation that cannot do its work
+//   leaves its state as it was and stores an error number (see ErrorNumber()):
+//   0 success, 1 illegal call or argument, 2 file not found, 3 file I/O error,
+//   4 memory exhausted. Nothing is printed and nothing stops the program.
+// - Pixel primitives, keyboard, clock and string operations never touch the
+//   error number.
+// - An omitted whole-number argument is passed as kOmitted (0xFFFF0000).
+// - Coordinates are floats in pixels, (0, 0) top left, rounded half away from
+//   zero. Colours are unsigned 32-bit, fitted to the pixel size when stored.
+// - Everything runs on the program's thread; only the Presenter (the thread
+//   that owns the window) runs beside it, behind LockScreen/UnlockScreen.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// An omitted whole-number argument (ClearScreen's kind, PutImage's source rectangle).
+inline constexpr int32_t kOmitted = static_cast<int32_t>(0xFFFF0000u);
+
+// ---------------------------------------------------------------------------
+// Program start and end
+// ---------------------------------------------------------------------------
+
+// Records the command line; the program's first call.
+void StartProgram(int argc, char** argv);
+// Closes an open Screen (no console reset) and ends the process with `code`.
+[[noreturn]] void EndProgram(int32_t code);
+
+// ---------------------------------------------------------------------------
+// Screens, pages and palette
+// ---------------------------------------------------------------------------
+
+// Opens the numbered mode (1, 2, 7..21) or, for mode 0, returns to the text
+// console (80 x 25, cleared). depth counts for modes 14+ only; pages <= 0 take
+// the mode's default. Returns the error number: 1 for a bad mode (an open
+// Screen stays) or when no back-end can show the Screen.
+int32_t ScreenMode(int32_t mode, int32_t depth = 0, int32_t pages = 0, int32_t flags = 0,
+                   int32_t refresh = 0);
+// Opens a Screen by size: depth 1, 2, 4, 8, 15, 16, 24 or 32; pages < 1 become 1.
+// Returns the error number (1 for a bad size or depth, or no back-end).
+int32_t ScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages,
+                  int32_t flags = 0, int32_t refresh = 0);
+// Chooses the work page (drawing) and the visible page (window); a negative or
+// too-high number leaves that page. Returns previous visible * 256 + previous
+// work, or -1 with no Screen. Never touches the error number.
+int32_t SetPages(int32_t work, int32_t visible);
+// Routed page copy: on the Screen as GraphicsPageCopy; with no Screen open it
+// stands for the console's text pages 0..3 (error 1 beyond). Negative source
+// is the work page, negative destination the visible page.
+int32_t PageCopy(int32_t source, int32_t destination);
+// Copies the graphics view rectangle and the text cells of one page onto another.
+// Error 1 with no Screen or a page number >= the page count; copying a page
+// onto itself does nothing. Holds the screen lock when the target is visible.
+int32_t GraphicsPageCopy(int32_t source, int32_t destination);
+// Clears with the background colour: kind 0 the whole page, 2 the text view,
+// other kinds the graphics view; kOmitted picks by the views set. Routed to
+// the text console when no Screen is open.
+void ClearScreen(int32_t kind = kOmitted);
+// Sets the foreground/background colours (omitted: bit 0 fg, bit 1 bg).
+// Returns previous background * 65536 + previous foreground. Routed.
+uint32_t SetColor(uint32_t foreground, uint32_t background, int32_t omitted = 0);
+// Maps pixel value `index` to default-palette colour `colour` (modes 7 to 9).
+void SetPaletteEntry(int32_t index, int32_t colour);
+// Sets the text view to rows first..last (from 1; 0 = edge, negative = keep).
+// Returns last * 65536 + first, or 0 when refused. Routed.
+int32_t SetTextView(int32_t first, int32_t last);
+// Sets the console's columns and rows (<= 0 = keep). Returns 0 when anything
+// was set, else the size as rows * 65536 + columns. Routed.
+int32_t SetWidth(int32_t columns, int32_t rows);
+// Counted screen lock shared with the Presenter; the outermost level takes
+// the platform lock. Without a Screen both do nothing.
+void LockScreen();
+// Flags page rows first..last dirty when drawing goes to the visible page
+// (first < 0: 0, last < 0: height - 1), then drops one lock level.
+// UnlockScreen(1, 0) releases without flagging.
+void UnlockScreen(int32_t first, int32_t last);
+
+// ---------------------------------------------------------------------------
+// Pixel primitives
+// ---------------------------------------------------------------------------
+
+// An image in memory: a header (ImageHeader, 32 bytes, first word 7; or
+// PackedImageHeader, 4 bytes) followed by pixel rows. Passed by address;
+// a null target means the Screen's work page.
+struct ImageBuffer;
+
+namespace LineShape {
+inline constexpr int32_t Line = 0;       // straight segment
+inline constexpr int32_t Box = 1;        // rectangle outline (any other non-zero shape too)
+inline constexpr int32_t FilledBox = 2;  // filled rectangle
+}  // namespace LineShape
+
+// CoordForm, low 3 bits: 0/4/6/7 absolute; 1 second corner relative to the
+// first; 2/5 first point relative to LastPoint; 3 both. Negative: no colour
+// given, the context's colours apply.
+namespace CoordForm {
+inline constexpr int32_t Absolute = 0;
+inline constexpr int32_t SecondRelative = 1;
+inline constexpr int32_t FromLastPoint = 2;
+inline constexpr int32_t BothRelative = 3;
+inline constexpr int32_t Point = 4;  // what the walker passes to PutPixel
+}  // namespace CoordForm
+
+// Plots one pixel; nothing outside the graphics view or with no Screen.
+void PutPixel(ImageBuffer* target, float x, float y, uint32_t colour, int32_t form = 4,
+              int32_t useBackground = 0);
+// Reads one pixel: the stored value (0..255 on one-byte pages; 16-bit pixels
+// widened to 24-bit RGB), or -1 outside the view or with no Screen.
+int32_t GetPixel(ImageBuffer* target, float x, float y);
+// Draws a segment, an outline or a filled rectangle between two corners with
+// a 16-bit style (bit 15 first). Clipped to the view; no error number.
+void DrawLine(ImageBuffer* target, float x1, float y1, float x2, float y2, uint32_t colour,
+              int32_t shape, uint32_t style = 0xFFFF, int32_t form = 0);
+
+// ---------------------------------------------------------------------------
+// Image buffers and blitting
+// ---------------------------------------------------------------------------
+
+enum class HeaderForm : int32_t {
+  Full = 0,    // ImageHeader: 32 bytes, rows padded to 16 bytes
+  Packed = 1,  // PackedImageHeader: 4 bytes, rows unpadded
+};
+
+// The block that holds a capture's destination: start and size in bytes
+// (size 0 = unknown). GetImage refuses to write past it.
+struct BufferExtent {
+  const void* start = nullptr;
+  size_t size = 0;
+};
+
+namespace RasterMode {
+inline constexpr int32_t Or = 4;   // d = d OR s
+inline constexpr int32_t Xor = 5;  // d = d XOR s
+inline constexpr int32_t AlphaByte = 6;  // 1-byte image into the top byte of 4-byte pixels
+}  // namespace RasterMode
+
+using BlendRoutine = uint32_t (*)(uint32_t source, uint32_t dest, void* param);
+
+// Flags value with bit 31 set: no fill colour given, the pixel size's default applies.
+inline constexpr uint32_t kNoColour = 0x80000000u;
+
+// Makes a width x height image of `depth` bits (0 = the Screen's pixel size),
+// filled with `colour` (or the default with kNoColour in flags). Returns the
+// header address, or null: error 1 (no Screen, bad size or depth), 4 (no memory).
+ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t depth,
+                         uint32_t flags, HeaderForm form = HeaderForm::Full);
+// Releases an image made by ImageCreate; null does nothing.
+void ImageDestroy(ImageBuffer* image);
+// Captures the rectangle (x1, y1)-(x2, y2) of the target into `destination`
+// with the chosen header. Error 1: no Screen, rectangle not wholly inside the
+// view, or rows would pass the extent (an ImageCreate block is its own extent).
+int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, void* destination,
+                 int32_t form = 0, const BufferExtent* extent = nullptr,
+                 HeaderForm header = HeaderForm::Packed);
+// Draws `image` with its top left at (x, y) in a raster mode (Or, Xor; 6 for
+// the alpha-byte case), source rectangle sx1..sy2 (kOmitted: the whole image),
+// clipped to the view. Error 1: no Screen, no image, form outside 0..3,
+// pixel size mismatch, unsupported raster mode; 0 otherwise (also when clipped away).
+int32_t PutImage(ImageBuffer* target, float x, float y, const void* image,
+                 int32_t sx1 = kOmitted, int32_t sy1 = kOmitted, int32_t sx2 = kOmitted,
+                 int32_t sy2 = kOmitted, int32_t form = 0, int32_t mode = RasterMode::Xor,
+                 int32_t alpha = -1, BlendRoutine blend = nullptr, void* blendParam = nullptr);
+
+// ---------------------------------------------------------------------------
+// Keyboard, clock and key strings
+// ---------------------------------------------------------------------------
+
+// A key: 0 none; 1..255 a code page 437 character; (c << 8) + 255 an extended
+// key whose key string is byte 255 then c.
+using KeyCode = int32_t;
+// Key strings and the strings the walker compares them with: byte strings.
+using KeyString = std::string;
+
+inline constexpr KeyCode CloseKey = 0x6BFF;  // the window's close button: 255, "k"
+
+// ControlKeyState bits handed to TranslateKey.
+namespace ControlKeyState {
+inline constexpr uint32_t RightAlt = 1;
+inline constexpr uint32_t LeftAlt = 2;
+inline constexpr uint32_t RightCtrl = 4;
+inline constexpr uint32_t LeftCtrl = 8;
+inline constexpr uint32_t Shift = 16;
+inline constexpr uint32_t Enhanced = 256;
+}  // namespace ControlKeyState
+
+// The next key as a key string ("" when none), never waiting: from the
+// window's ring while a Screen is open, from the console otherwise.
+KeyString InKey();
+// Seconds on the platform's monotonic clock (not counted from program start).
+double Timer();
+// The key string of a code: "" for 0, one byte for 1..255 (and negatives), two for extended.
+KeyString KeyStringOf(KeyCode code);
+// Turns a key event into a KeyCode (-1: no key). ch is the layout's character
+// (0 none), scan the PC set-1 scan code, vk the virtual key (VirtualKey below).
+KeyCode TranslateKey(int32_t ch, int32_t scan, int32_t vk, uint32_t state, int32_t enhancedOnly = 0);
+// Code page 437 byte of a Unicode character, or 0 when it has none.
+uint8_t UnicodeToCp437(uint32_t codepoint);
+
+// Virtual keys (the desktop platform's numbering), as TranslateKey expects them.
+namespace VirtualKey {
+inline constexpr int32_t Back = 0x08, Tab = 0x09, Return = 0x0D, Shift = 0x10, Control = 0x11,
+                         Menu = 0x12, Pause = 0x13, Capital = 0x14, Escape = 0x1B, Space = 0x20,
+                         Prior = 0x21, Next = 0x22, End = 0x23, Home = 0x24, Left = 0x25,
+                         Up = 0x26, Right = 0x27, Down = 0x28, Snapshot = 0x2C, Insert = 0x2D,
+                         Delete = 0x2E, LWin = 0x5B, RWin = 0x5C, Apps = 0x5D,
+                         Numpad0 = 0x60, Multiply = 0x6A, Add = 0x6B, Subtract = 0x6D,
+                         Decimal = 0x6E, Divide = 0x6F, F1 = 0x70, F10 = 0x79, F11 = 0x7A,
+                         F12 = 0x7B, NumLock = 0x90, Scroll = 0x91, LShift = 0xA0,
+                         RShift = 0xA1, LControl = 0xA2, RControl = 0xA3, LMenu = 0xA4,
+                         RMenu = 0xA5, Oem1 = 0xBA, OemPlus = 0xBB, OemComma = 0xBC,
+                         OemMinus = 0xBD, OemPeriod = 0xBE, Oem2 = 0xBF, Oem3 = 0xC0,
+                         Oem4 = 0xDB, Oem5 = 0xDC, Oem6 = 0xDD, Oem7 = 0xDE;
+// '0'..'9' and 'A'..'Z' are their own virtual keys.
+}  // namespace VirtualKey
+
+// String operations on byte strings.
+int32_t Len(const KeyString& s);                               // bytes in s
+KeyString Blanks(int32_t n);                                   // n blanks, "" when n < 1
+int32_t StrCompare(const KeyString& a, const KeyString& b);    // -1, 0, 1 (unsigned bytes)
+void StrAssign(KeyString& var, const KeyString& value);        // var = copy of value
+// 1-based position of p in s at or after `start`, 0 when absent or out of range.
+int32_t InStr(int32_t start, const KeyString& s, const KeyString& p);
+
+// ---------------------------------------------------------------------------
+// Text-file number input
+// ---------------------------------------------------------------------------
+
+// Lowest free file number 1..255, 0 when all are open. No error number.
+int32_t FreeFile();
+// Opens `name` for sequential text input under fileNumber (1..255); mode 2.
+// Error 1: bad number, number already open; 2: cannot open for reading.
+int32_t OpenInput(std::string name, int32_t mode, int32_t access, int32_t lock,
+                  int32_t fileNumber, int32_t recordLength);
+// Starts an input statement on fileNumber. Error 1 when it is not open (the
+// input context then stays as it was).
+int32_t BeginInput(int32_t fileNumber);
+// Reads the next whole number into target (0 when nothing can be read). Error 0.
+int32_t InputInt(int32_t& target);
+// Closes fileNumber. Error 1 when it is not open.
+int32_t CloseFile(int32_t fileNumber);
+// Closes every open file; also runs at process end.
+void CloseAllFiles();
+// Stores n as the error number and returns it.
+int32_t SetError(int32_t n);
+// The error number of the most recent operation that records one.
+int32_t ErrorNumber();
+
+// Token reading as InputInt does it, for callers reading numbers themselves.
+struct NumberToken {
+  std::string text;    // the stored bytes (at most 67)
+  bool isFloat = false;  // ".", "E", "e", "D" or "d" seen outside an "&" prefix
+};
+// Converts a token without the float flag: decimal, or &H / &O / &B / & prefixes.
+int32_t StrToInt(const std::string& token);
+// Converts a token with the float flag ("D" exponents allowed, & prefixes).
+double StrToDouble(const std::string& token);
