@@ -214,6 +214,7 @@ void CloseScreen(bool consoleReset) {
     s->backend->unlock();
   }
   s->backend->close();
+  WriteScreenshotIfAsked(*s);
   gLayer.screen = nullptr;
   std::free(s->pageStore);
   delete s;

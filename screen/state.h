@@ -216,6 +216,10 @@ struct InputContext {
 
 // Reads the next token from the InputContext (number mode, at most 67 bytes).
 NumberToken NextToken();
+// One character of input (0..255, -1 at the end), and putting one back in
+// front of the slot's put-back bytes (error 3 when 4 are already held).
+int32_t ReadInputChar();
+void UnreadInputChar(int c);
 
 // ---------------------------------------------------------------------------
 // The text console
@@ -267,3 +271,8 @@ extern LayerState gLayer;
 
 // Opening and closing (screen.cpp).
 void CloseScreen(bool consoleReset);
+
+// Writes the visible page as an RGB PNG through the shown colours (screenshot.cpp).
+bool WritePagePng(const Screen& s, const char* path);
+// Does so to the file named by SCRSHOT, when it is set; called as a Screen closes.
+void WriteScreenshotIfAsked(const Screen& s);

@@ -32,6 +32,9 @@ struct Backend {
   // Sleeps one refresh period (16 ms when refresh is 0).
   void (*waitRetrace)();
   void (*setTitle)(const char* title);
+  // Optional: called by InKey, under the platform lock, when the window ring
+  // is empty. For back-ends without a Presenter that posts keys (Null).
+  void (*pollKeys)() = nullptr;
 };
 
 // Back-ends tried in order when a Screen opens ("SDL", then "Term"); null-terminated.

@@ -1,12 +1,15 @@
 // null.cpp - the windowless back-end: shows nothing, always opens.
 //
-// Its platform lock is a plain mutex; there is no Presenter thread, so the
-// lock is only ever contended by nobody and costs one uncontended lock pair.
+// Its platform lock is a plain mutex (no Presenter thread contends for it).
+// Keys come from standard input, so scripted runs work headless:
+// `printf '66\033' | SCRBK=null ./mapwalk1`. A key is handed to the window
+// ring only when the ring is empty, so every key is seen by one frame.
 #include <chrono>
 #include <mutex>
 #include <thread>
 
 #include "backend/backend.h"
+#include "state.h"
 
 namespace {
 
@@ -26,7 +29,9 @@ void WaitRetrace() {
 }
 void SetTitle(const char*) {}
 
+void PollKeys() {}
+
 }  // namespace
 
 extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, SetPaletteEntry, WaitRetrace,
-                                     SetTitle};
+                                     SetTitle, PollKeys};

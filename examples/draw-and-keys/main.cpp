@@ -1,0 +1,37 @@
+// A small program on the screen layer: opens a 320 x 200 screen, draws on a
+// hidden page, stamps a captured image with XOR, shows each finished frame,
+// moves the image with the arrow keys and ends on ESC.
+#include <screen.h>
+
+#include <cstdint>
+
+int main(int argc, char** argv) {
+  StartProgram(argc, argv);
+  ScreenMode(7, 0, 2, 0, 0);
+  SetPages(1, 0);  // draw on page 1, show page 0
+
+  // A 16 x 16 diamond, drawn once and captured into an image.
+  ImageBuffer* diamond = ImageCreate(16, 16, 0, 0, kNoColour);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x)
+      if ((x > 7 ? x - 8 : 7 - x) + (y > 7 ? y - 8 : 7 - y) < 8) PutPixel(nullptr, x, y, 14);
+  GetImage(nullptr, 0, 0, 15, 15, diamond, 0, nullptr, HeaderForm::Full);
+
+  int x = 152, y = 92;
+  for (;;) {
+    KeyString k = InKey();
+    if (k == "\x1b") break;
+    if (k == KeyString("\xffH", 2)) y -= 4;
+    if (k == KeyString("\xffP", 2)) y += 4;
+    if (k == KeyString("\xffK", 2)) x -= 4;
+    if (k == KeyString("\xffM", 2)) x += 4;
+
+    DrawLine(nullptr, 0, 0, 319, 199, 1, LineShape::FilledBox);  // blue background
+    DrawLine(nullptr, 10, 10, 309, 189, 15, LineShape::Box);      // white frame
+    PutImage(nullptr, float(x), float(y), diamond, kOmitted, kOmitted, kOmitted, kOmitted, 0,
+             RasterMode::Xor);
+    PageCopy(1, 0);  // show the finished frame
+  }
+  ScreenMode(0);
+  EndProgram(0);
+}

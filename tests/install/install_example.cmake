@@ -1,0 +1,35 @@
+# Installs the screen layer into WORK_DIR/prefix, builds the example against
+# it and runs it on the windowless back-end with ESC on standard input.
+file(REMOVE_RECURSE ${WORK_DIR})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/prefix
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+set(flags "")
+if(SANITIZE)
+  set(flags "-fsanitize=${SANITIZE}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
+    -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}"
+  RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "configuring the example failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/build RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "building the example failed: ${rc}")
+endif()
+string(ASCII 27 esc)
+file(WRITE ${WORK_DIR}/keys "${esc}")
+set(ENV{SCRBK} null)
+set(ENV{SCRSHOT} ${WORK_DIR}/shot.png)
+execute_process(COMMAND ${WORK_DIR}/build/draw-and-keys INPUT_FILE ${WORK_DIR}/keys
+  RESULT_VARIABLE rc TIMEOUT 60)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the example ended with ${rc}")
+endif()
+if(NOT EXISTS ${WORK_DIR}/shot.png)
+  message(FATAL_ERROR "the example's screenshot is missing")
+endif()
+message(STATUS "example built against the installed package and ran")
