@@ -10,6 +10,7 @@
 
 #include "backend/backend.h"
 #include "state.h"
+#include "termkeys.h"
 
 namespace {
 
@@ -29,7 +30,12 @@ void WaitRetrace() {
 }
 void SetTitle(const char*) {}
 
-void PollKeys() {}
+void PollKeys() {
+  TermKeyReader& in = StdinKeys();
+  in.Poll();
+  KeyCode code;
+  if (in.Take(code)) PostKey(gLayer.windowKeys, code);
+}
 
 }  // namespace
 

@@ -1,0 +1,119 @@
+// InKey on an empty ring and Timer, each beside a bare clock_gettime call
+// measured in the same run (targets: both under 30 ns).
+#include <benchmark/benchmark.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "screen.h"
+#include "state.h"
+#include "termkeys.h"
+
+namespace {
+
+void BM_ClockGettime(benchmark::State& state) {
+  timespec ts;
+  for (auto _ : state) {
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    benchmark::DoNotOptimize(ts);
+  }
+}
+BENCHMARK(BM_ClockGettime);
+
+void BM_Timer(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(Timer());
+}
+BENCHMARK(BM_Timer);
+
+// A Screen open on the windowless back-end: the window ring, under the lock.
+void BM_InKeyEmptyWindowRing(benchmark::State& state) {
+  if (ScreenRes(320, 200, 8, 1, -1, 0) != 0) {
+    state.SkipWithError("no Screen");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(InKey());
+  CloseScreen(false);
+}
+BENCHMARK(BM_InKeyEmptyWindowRing);
+
+// No Screen, console input at its end (no system call per call).
+void BM_InKeyEmptyConsoleEnded(benchmark::State& state) {
+  TermSetConsoleInput(-1, false);
+  for (auto _ : state) benchmark::DoNotOptimize(InKey());
+}
+BENCHMARK(BM_InKeyEmptyConsoleEnded);
+
+// No Screen, console input an empty open pipe (one poll per call).
+void BM_InKeyEmptyConsolePipe(benchmark::State& state) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    state.SkipWithError("no pipe");
+    return;
+  }
+  TermSetConsoleInput(fds[0], false);
+  for (auto _ : state) benchmark::DoNotOptimize(InKey());
+  TermSetConsoleInput(-1, false);
+  close(fds[0]);
+  close(fds[1]);
+}
+BENCHMARK(BM_InKeyEmptyConsolePipe);
+
+// Decoding a burst of typical terminal input, per byte.
+void BM_DecodeBytes(benchmark::State& state) {
+  const std::string bytes = "66\x1b[A\x1bOP4\x1b[1;5C\x1b[24~\xc3\xa9qwerty\r";
+  TermKeyDecoder decoder;
+  std::vector<KeyCode> out;
+  out.reserve(64);
+  for (auto _ : state) {
+    out.clear();
+    decoder.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_DecodeBytes);
+
+// Collects ns per iteration to print the ratios at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    // Single runs, or the median of repetitions.
+    for (const Run& r : runs) {
+      const bool single = r.run_type == Run::RT_Iteration && r.repetitions <= 1;
+      const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (!r.error_occurred && (single || median)) ns_[r.run_name.function_name] = r.GetAdjustedCPUTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const double base = ns_["BM_ClockGettime"];
+    if (base <= 0) return;
+    std::printf("\nCPU ns per call, and ratio to a bare clock_gettime(CLOCK_MONOTONIC) (%.2f ns):\n",
+                base);
+    for (const char* name : {"BM_Timer", "BM_InKeyEmptyWindowRing", "BM_InKeyEmptyConsoleEnded",
+                             "BM_InKeyEmptyConsolePipe"}) {
+      const auto it = ns_.find(name);
+      if (it == ns_.end()) continue;
+      std::printf("  %-28s %8.2f ns  %6.2fx  %s\n", name, it->second, it->second / base,
+                  it->second < 30.0 ? "(under 30 ns)" : "");
+    }
+  }
+
+ private:
+  std::map<std::string, double> ns_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

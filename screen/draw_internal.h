@@ -1,0 +1,160 @@
+// draw_internal.h - what draw.cpp, image.cpp and blit.cpp share: coordinate
+// conversion, colour fitting, target checks, image header parsing, the
+// registry of ImageCreate blocks and the blit tables.
+//
+// Internal header: the screen layer's sources and its tests include it.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "state.h"
+
+namespace draw_detail {
+
+// Coordinates beyond this magnitude are clamped before rounding, so every
+// converted value (plus a view origin) fits comfortably in 64 bits.
+inline constexpr double kCoordLimit = 2147483648.0;  // 2^31
+
+// Largest image side and pitch accepted from a header; anything larger is
+// refused so that height * pitch can never overflow.
+inline constexpr int64_t kMaxImageSide = int64_t(1) << 28;
+inline constexpr int64_t kMaxImagePitch = int64_t(1) << 30;
+// Largest block ImageCreate asks the allocator for.
+inline constexpr uint64_t kMaxImageBlock = uint64_t(1) << 40;
+
+inline constexpr int32_t kFullHeaderSize = 32;
+inline constexpr int32_t kPackedHeaderSize = 4;
+inline constexpr uint32_t kFullHeaderType = 7;
+
+// Rounds half away from zero; false for NaN. Infinite and out-of-range values
+// are clamped to +-2^31 first.
+inline bool RoundCoord(float v, int64_t& out) {
+  double d = v;
+  if (d > 0) {
+    if (d > kCoordLimit) d = kCoordLimit;
+    out = static_cast<int64_t>(d + 0.5);
+    return true;
+  }
+  if (d <= 0) {
+    if (d < -kCoordLimit) d = -kCoordLimit;
+    out = static_cast<int64_t>(d - 0.5);
+    return true;
+  }
+  return false;
+}
+
+// Converts a point of the current target to pixels: the optional world
+// window, rounding, the GraphicsView origin. False when a coordinate is NaN.
+inline bool ToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t& py) {
+  if (d.flags & DrawFlags::WorldWindow) [[unlikely]] {
+    x = float(d.view.width - 1) * (x - d.worldX) / d.worldW;
+    y = float(d.view.height - 1) * (y - d.worldY) / d.worldH;
+  }
+  if (!RoundCoord(x, px) || !RoundCoord(y, py)) return false;
+  if ((d.flags & (DrawFlags::WorldWindow | DrawFlags::WorldKeepsOrientation)) ==
+      DrawFlags::WorldWindow) [[unlikely]] {
+    py = int64_t(d.view.height - 1) - py;
+  }
+  if (!(d.flags & DrawFlags::AbsoluteView)) {
+    px += d.view.x;
+    py += d.view.y;
+  }
+  return true;
+}
+
+inline bool InsideView(const GraphicsView& v, int64_t x, int64_t y) {
+  return x >= v.x && x < int64_t(v.x) + v.width && y >= v.y && y < int64_t(v.y) + v.height;
+}
+
+// Fits a colour number to a pixel size: low byte, 5-6-5, or unchanged.
+inline uint32_t FitColour(uint32_t c, int32_t bytesPerPixel) {
+  switch (bytesPerPixel) {
+    case 1: return c & 0xFFu;
+    case 2: return ((c >> 8) & 0xF800u) | ((c >> 5) & 0x07E0u) | ((c & 0xFFu) >> 3);
+    default: return c;
+  }
+}
+
+// Widens a 5-6-5 value to 24-bit red-green-blue, repeating each field's top bits.
+inline uint32_t Widen565(uint32_t v) {
+  uint32_t r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
+  r = (r << 3) | (r >> 2);
+  g = (g << 2) | (g >> 4);
+  b = (b << 3) | (b >> 2);
+  return (r << 16) | (g << 8) | b;
+}
+
+inline uint32_t ReadU32(const void* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline uint16_t ReadU16(const void* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline void WriteU32(void* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline void WriteU16(void* p, uint16_t v) { std::memcpy(p, &v, 2); }
+
+// What an image header says, after checking.
+struct ImageShape {
+  int32_t bytesPerPixel = 0;
+  int32_t width = 0, height = 0;
+  int64_t pitch = 0;
+  int32_t headerSize = 0;
+  bool full = false;
+};
+
+// Reads an image header. A packed header's pixel size 0 means `defaultBpp`.
+// False (refused) for negative or huge sizes, a pitch shorter than a row, a
+// pixel size other than 1, 2, 4, or an ImageCreate block too small for what
+// the header claims.
+bool ReadImageShape(const void* image, int32_t defaultBpp, ImageShape& out);
+
+// The put, get and fill routines for 1, 2 or 4 bytes per pixel.
+PixelRoutines RoutinesFor(int32_t bytesPerPixel);
+
+// Registry of live ImageCreate blocks: header address -> writable bytes from
+// the header to the end of the block; 0 when the address is not registered.
+size_t RegisteredImageBytes(const void* header);
+void RegisterImage(const void* header, size_t bytes);
+void UnregisterImage(const void* header);
+
+// Selects the target like SelectTarget and reports whether drawing into it is
+// possible (a Screen is open and an image target's header is acceptable).
+bool SelectTargetChecked(const void* target);
+
+// Makes sure the DrawContext belongs to the open Screen; false with no Screen.
+inline bool ReadyContext() {
+  Screen* s = gLayer.screen;
+  if (!s) [[unlikely]] return false;
+  if (gLayer.draw.screenId != s->id) [[unlikely]] return EnsureDrawContext();
+  return true;
+}
+
+// Selects the target with the work page fast path inlined.
+inline bool Select(const void* target) {
+  DrawContext& d = gLayer.draw;
+  if (!target && !(d.flags & (DrawFlags::Fresh | DrawFlags::ImageTarget))) [[likely]] {
+    return true;
+  }
+  return SelectTargetChecked(target);
+}
+
+// True when the current target's first row is the visible page's first row.
+inline bool TargetIsVisible(const DrawContext& d, const Screen& s) {
+  return !d.rows.empty() && d.rows[0] == s.visible;
+}
+
+// Blit tables: one per raster mode 0..9, in 4-byte and 8-byte unit sets.
+// Modes without routines have all entries null.
+const BlitTable* PlainBlitTable(int32_t mode);
+const BlitTable* WideBlitTable(int32_t mode);
+// Whether the processor offers 8-byte units (read once from its feature flags).
+bool HaveWideUnits();
+
+}  // namespace draw_detail

@@ -1,0 +1,118 @@
+// keyboard.cpp - the key rings, InKey, key strings and the console keyboard.
+//
+// While a Screen is open its Presenter posts into the window ring (under the
+// platform lock) and InKey pops from it under LockScreen. Otherwise InKey
+// reads the console itself: on Linux the console is standard input (a
+// terminal in raw mode, or a pipe or file), decoded by termkeys.
+#include <cstdint>
+
+#include "backend/backend.h"
+#include "screen.h"
+#include "state.h"
+#include "termkeys.h"
+
+namespace {
+
+template <int N>
+void Post(KeyRing<N>& ring, KeyCode code) {
+  ring.slots[ring.tail] = code;
+  const int next = (ring.tail + 1) % N;
+  if (next == ring.head) ring.head = (ring.head + 1) % N;  // full: drop the oldest
+  ring.tail = next;
+}
+
+template <int N>
+bool Pop(KeyRing<N>& ring, KeyCode& code) {
+  if (ring.head == ring.tail) return false;
+  code = ring.slots[ring.head];
+  ring.head = (ring.head + 1) % N;
+  return true;
+}
+
+constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
+constexpr uint32_t kOtherBits =
+    ControlKeyState::Shift | ControlKeyState::LeftCtrl | ControlKeyState::RightCtrl;
+
+// The Alt-numpad accumulator's character, if any, ends the number.
+void FlushAltNumpad() {
+  if (gLayer.altNumpad != 0) {
+    PostKey(gLayer.consoleKeys, gLayer.altNumpad & 0xFF);
+    gLayer.altNumpad = 0;
+  }
+}
+
+void HandleOnce(const ConsoleKeyRecord& r) {
+  const bool altOnly = (r.state & kAltBits) != 0 && (r.state & kOtherBits) == 0;
+  if (!r.down) {
+    if (!altOnly) FlushAltNumpad();  // letting go of Alt ends the number
+    return;
+  }
+  const KeyCode code = TranslateKey(r.ch, r.scan, r.vk, r.state, 0);
+  if (!altOnly) {
+    if (code != -1) {
+      gLayer.altNumpad = 0;
+      PostKey(gLayer.consoleKeys, code);
+    } else {
+      FlushAltNumpad();
+    }
+    return;
+  }
+  if (r.vk >= VirtualKey::Numpad0 && r.vk <= VirtualKey::Numpad0 + 9) {
+    gLayer.altNumpad = gLayer.altNumpad * 10 + (r.vk - VirtualKey::Numpad0);
+    if (code != -1) PostKey(gLayer.consoleKeys, code);
+  } else if (code != -1) {
+    gLayer.altNumpad = 0;
+    PostKey(gLayer.consoleKeys, code);
+  }
+}
+
+}  // namespace
+
+void PostKey(WindowKeyRing& ring, KeyCode code) { Post(ring, code); }
+void PostKey(ConsoleKeyRing& ring, KeyCode code) { Post(ring, code); }
+
+KeyString KeyStringOf(KeyCode code) {
+  if (code == 0) return KeyString();
+  if (code > 255) {
+    const char bytes[2] = {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF)};
+    return KeyString(bytes, 2);
+  }
+  return KeyString(1, static_cast<char>(code & 0xFF));
+}
+
+void HandleConsoleKeyRecord(const ConsoleKeyRecord& record) {
+  if (!record.down) {
+    HandleOnce(record);
+    return;
+  }
+  for (int32_t i = 0; i < record.repeat; ++i) HandleOnce(record);
+}
+
+void ConsolePollKeys() {
+  TermKeyReader& reader = StdinKeys();
+  reader.Poll();
+  KeyCode code;
+  while (reader.Take(code)) PostKey(gLayer.consoleKeys, code);
+  // A terminal that hung up ends the program once its last keys have been read.
+  if (gLayer.consoleKeys.Empty() && reader.HungUp()) TermHangUp();
+}
+
+KeyString InKey() {
+  if (gLayer.screen != nullptr) {
+    LockScreen();
+    KeyCode code = 0;
+    // A back-end without a key-posting Presenter (Null) fills the ring on demand.
+    const Backend* backend = gLayer.screen->backend;
+    if (gLayer.windowKeys.Empty() && backend != nullptr && backend->pollKeys != nullptr)
+      backend->pollKeys();
+    Pop(gLayer.windowKeys, code);
+    UnlockScreen(1, 0);  // nothing drawn: no row flagged
+    return KeyStringOf(code);
+  }
+  ConsolePollKeys();
+  KeyCode code;
+  if (!Pop(gLayer.consoleKeys, code)) return KeyString();
+  ConsolePollKeys();
+  if (code == 0) return KeyString(1, '\0');
+  return KeyStringOf(code);
+}

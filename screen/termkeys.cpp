@@ -1,0 +1,606 @@
+// termkeys.cpp - keys from terminal and pipe bytes; raw mode and its restoring.
+#include "termkeys.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kAlt = ControlKeyState::LeftAlt;
+constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
+constexpr uint8_t kEsc = 0x1B;
+
+namespace VK = VirtualKey;
+
+// Keys without a character, as the grey block and function keys give them.
+enum class Named {
+  Up, Down, Right, Left, Home, End, Insert, Delete, PageUp, PageDown, Center,
+  F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12, BackTab,
+};
+
+TermKey NamedKey(Named k) {
+  TermKey key;
+  const uint32_t enh = ControlKeyState::Enhanced;
+  switch (k) {
+    case Named::Up: key.scan = 72, key.vk = VK::Up, key.state = enh; break;
+    case Named::Down: key.scan = 80, key.vk = VK::Down, key.state = enh; break;
+    case Named::Right: key.scan = 77, key.vk = VK::Right, key.state = enh; break;
+    case Named::Left: key.scan = 75, key.vk = VK::Left, key.state = enh; break;
+    case Named::Home: key.scan = 71, key.vk = VK::Home, key.state = enh; break;
+    case Named::End: key.scan = 79, key.vk = VK::End, key.state = enh; break;
+    case Named::Insert: key.scan = 82, key.vk = VK::Insert, key.state = enh; break;
+    case Named::Delete: key.scan = 83, key.vk = VK::Delete, key.state = enh; break;
+    case Named::PageUp: key.scan = 73, key.vk = VK::Prior, key.state = enh; break;
+    case Named::PageDown: key.scan = 81, key.vk = VK::Next, key.state = enh; break;
+    case Named::Center: key.scan = 76, key.vk = 0x0C; break;  // keypad 5, Num Lock off
+    case Named::F11: key.scan = 87, key.vk = VK::F11; break;
+    case Named::F12: key.scan = 88, key.vk = VK::F12; break;
+    case Named::BackTab:
+      key.ch = 9, key.scan = 15, key.vk = VK::Tab, key.state = ControlKeyState::Shift;
+      key.character = 9;
+      break;
+    default: {  // F1..F10
+      const int n = static_cast<int>(k) - static_cast<int>(Named::F1);
+      key.scan = 59 + n;
+      key.vk = VK::F1 + n;
+    }
+  }
+  return key;
+}
+
+// ControlKeyState bits of a terminal modifier parameter (1 + Shift 1, Alt 2, Ctrl 4, Meta 8).
+uint32_t ModifierState(int mod) {
+  if (mod < 2) return 0;
+  const int m = mod - 1;
+  uint32_t state = 0;
+  if (m & 1) state |= ControlKeyState::Shift;
+  if (m & (2 | 8)) state |= kAlt;
+  if (m & 4) state |= ControlKeyState::LeftCtrl;
+  return state;
+}
+
+void EmitNamed(Named k, uint32_t state, std::vector<KeyCode>& out) {
+  TermKey key = NamedKey(k);
+  key.state |= state;
+  EmitTermKey(key, out);
+}
+
+// A byte 0..127 as the US-layout key that types it.
+void EmitByte(uint8_t c, uint32_t extra, std::vector<KeyCode>& out) {
+  TermKey key;
+  if (c == 0x7F) {  // what terminals send for Backspace
+    key.ch = 8, key.scan = 14, key.vk = VK::Back, key.character = 8;
+  } else {
+    int32_t scan = 0, vk = 0;
+    uint32_t state = 0;
+    if (!UsKeyForByte(c, scan, vk, state)) return;
+    key.ch = c, key.scan = scan, key.vk = vk, key.state = state, key.character = c;
+  }
+  key.state |= extra;
+  EmitTermKey(key, out);
+}
+
+// A code page 437 character that no US key types (from UTF-8).
+void EmitCharacter(uint8_t byte, uint32_t extra, std::vector<KeyCode>& out) {
+  TermKey key;
+  key.ch = byte, key.state = extra, key.character = byte;
+  EmitTermKey(key, out);
+}
+
+// Application keypad keys (ESC O final), taken with Num Lock on.
+bool KeypadKey(uint8_t final, TermKey& key) {
+  if (final >= 'p' && final <= 'y') {
+    static constexpr int kScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
+    const int d = final - 'p';
+    key.ch = key.character = '0' + d;
+    key.scan = kScan[d];
+    key.vk = VK::Numpad0 + d;
+    return true;
+  }
+  switch (final) {
+    case 'M': key = {13, 28, VK::Return, ControlKeyState::Enhanced, 13}; return true;
+    case 'j': key = {'*', 55, VK::Multiply, 0, '*'}; return true;
+    case 'k': key = {'+', 78, VK::Add, 0, '+'}; return true;
+    case 'l': key = {',', 51, VK::OemComma, 0, ','}; return true;
+    case 'm': key = {'-', 74, VK::Subtract, 0, '-'}; return true;
+    case 'n': key = {'.', 83, VK::Decimal, 0, '.'}; return true;
+    case 'o': key = {'/', 53, VK::Divide, ControlKeyState::Enhanced, '/'}; return true;
+    case 'X': key = {'=', 13, VK::OemPlus, 0, '='}; return true;
+    default: return false;
+  }
+}
+
+bool FinalKey(uint8_t final, Named& k) {
+  switch (final) {
+    case 'A': k = Named::Up; return true;
+    case 'B': k = Named::Down; return true;
+    case 'C': k = Named::Right; return true;
+    case 'D': k = Named::Left; return true;
+    case 'H': k = Named::Home; return true;
+    case 'F': k = Named::End; return true;
+    case 'E': case 'G': k = Named::Center; return true;
+    case 'P': k = Named::F1; return true;
+    case 'Q': k = Named::F2; return true;
+    case 'R': k = Named::F3; return true;
+    case 'S': k = Named::F4; return true;
+    default: return false;
+  }
+}
+
+bool TildeKey(int n, Named& k) {
+  switch (n) {
+    case 1: case 7: k = Named::Home; return true;
+    case 2: k = Named::Insert; return true;
+    case 3: k = Named::Delete; return true;
+    case 4: case 8: k = Named::End; return true;
+    case 5: k = Named::PageUp; return true;
+    case 6: k = Named::PageDown; return true;
+    case 11: case 12: case 13: case 14: case 15:
+      k = static_cast<Named>(static_cast<int>(Named::F1) + n - 11); return true;
+    case 17: case 18: case 19: case 20: case 21:
+      k = static_cast<Named>(static_cast<int>(Named::F6) + n - 17); return true;
+    case 23: k = Named::F11; return true;
+    case 24: k = Named::F12; return true;
+    default: return false;
+  }
+}
+
+// A complete CSI sequence: parameter bytes p[0..n), final byte.
+void DecodeCsi(const uint8_t* p, size_t n, uint8_t final, uint32_t extra,
+               std::vector<KeyCode>& out) {
+  int params[2] = {0, 0};
+  int count = 0;
+  bool any = false;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = p[i];
+    if (c >= '0' && c <= '9') {
+      if (count < 2 && params[count] < 10000) params[count] = params[count] * 10 + (c - '0');
+      any = true;
+    } else if (c == ';') {
+      ++count;
+    } else if (c == ':') {
+      continue;  // sub-parameters: the digits join the current one's tail; harmless here
+    } else {
+      return;  // private markers and intermediates: reports, not keys
+    }
+  }
+  const int mod = count >= 1 ? params[1] : 1;
+  if (count > 1 || mod > 16) return;  // not a key's modifier: a report of some kind
+  const uint32_t state = ModifierState(mod) | extra;
+  Named k;
+  switch (final) {
+    case '~':
+      if (TildeKey(params[0], k)) EmitNamed(k, state, out);
+      return;
+    case '^':  // rxvt: Ctrl
+      if (TildeKey(params[0], k)) EmitNamed(k, state | ControlKeyState::LeftCtrl, out);
+      return;
+    case '@':  // rxvt: Ctrl+Shift
+      if (TildeKey(params[0], k))
+        EmitNamed(k, state | ControlKeyState::LeftCtrl | ControlKeyState::Shift, out);
+      return;
+    case 'Z':
+      EmitNamed(Named::BackTab, state, out);
+      return;
+    case 'a': case 'b': case 'c': case 'd':  // rxvt: Shift+arrows
+      EmitNamed(static_cast<Named>(static_cast<int>(Named::Up) + (final - 'a')),
+                state | ControlKeyState::Shift, out);
+      return;
+    default:
+      // F1..F4 as CSI finals only in the modified form (CSI 1;2P): CSI R alone, or
+      // with another first number, is a cursor report.
+      if ((final >= 'P' && final <= 'S') && (count < 1 || (any && params[0] != 1))) return;
+      if (FinalKey(final, k)) EmitNamed(k, state, out);
+      return;
+  }
+}
+
+void DecodeSs3(int mod, uint8_t final, uint32_t extra, std::vector<KeyCode>& out) {
+  if (mod > 16) return;
+  const uint32_t state = ModifierState(mod) | extra;
+  TermKey key;
+  if (KeypadKey(final, key)) {
+    key.state |= state;
+    if (state & ControlKeyState::LeftCtrl) key.character = 0;
+    EmitTermKey(key, out);
+    return;
+  }
+  if (final >= 'a' && final <= 'd') {  // rxvt: Ctrl+arrows
+    EmitNamed(static_cast<Named>(static_cast<int>(Named::Up) + (final - 'a')),
+              state | ControlKeyState::LeftCtrl, out);
+    return;
+  }
+  Named k;
+  if (FinalKey(final, k)) EmitNamed(k, state, out);
+}
+
+// s[0] is '[' or 'O' (after ESC). Returns the bytes taken from s, 0 to wait for more.
+size_t ParseSequence(const uint8_t* s, size_t n, bool final, uint32_t extra,
+                     std::vector<KeyCode>& out) {
+  if (n == 1) {
+    if (!final) return 0;
+    EmitByte(s[0], extra | kAlt, out);  // ESC [ / ESC O and nothing more: Alt+[ / Alt+O
+    return 1;
+  }
+  if (s[0] == 'O') {
+    size_t i = 1;
+    int mod = 0;
+    while (i < n && s[i] >= '0' && s[i] <= '9') mod = (mod * 10 + (s[i++] - '0')) % 1000;
+    if (i == n) return final ? n : 0;
+    if (s[i] < 0x20 || s[i] > 0x7E) return i;  // broken: drop what came before
+    DecodeSs3(mod, s[i], extra, out);
+    return i + 1;
+  }
+  // CSI
+  if (s[1] == '[') {  // Linux console F1..F5: ESC [ [ A..E
+    if (n == 2) return final ? n : 0;
+    if (s[2] >= 'A' && s[2] <= 'E')
+      EmitNamed(static_cast<Named>(static_cast<int>(Named::F1) + (s[2] - 'A')), extra, out);
+    else if (s[2] < 0x20 || s[2] > 0x7E)
+      return 2;
+    return 3;
+  }
+  size_t i = 1;
+  while (i < n && s[i] >= 0x30 && s[i] <= 0x3F) ++i;
+  const size_t paramEnd = i;
+  while (i < n && s[i] >= 0x20 && s[i] <= 0x2F) ++i;
+  if (i == n) return final ? n : 0;
+  const uint8_t fin = s[i];
+  if (fin < 0x40 || fin > 0x7E) return i;  // broken: drop what came before
+  if (fin == 'M' && i == 1) {  // X10 mouse report: three more bytes
+    if (n < 5) return final ? n : 0;
+    return 5;
+  }
+  if (paramEnd == i) DecodeCsi(s + 1, paramEnd - 1, fin, extra, out);
+  return i + 1;
+}
+
+// One character (ASCII byte or UTF-8 sequence). Returns the bytes taken, 0 to wait.
+size_t ParseCharacter(const uint8_t* b, size_t n, bool final, uint32_t extra,
+                      std::vector<KeyCode>& out) {
+  const uint8_t c = b[0];
+  if (c < 0x80) {
+    EmitByte(c, extra, out);
+    return 1;
+  }
+  size_t len;
+  uint32_t cp;
+  uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2, cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3, cp = c & 0x0F;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4, cp = c & 0x07;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 1;  // not a UTF-8 lead byte: no key
+  }
+  for (size_t i = 1; i < len; ++i) {
+    if (i >= n) return final ? n : 0;
+    const uint8_t d = b[i];
+    const uint8_t min = i == 1 ? lo : 0x80, max = i == 1 ? hi : 0xBF;
+    if (d < min || d > max) return i;  // broken sequence: dropped, d read afresh
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  const uint8_t byte = UnicodeToCp437(cp);
+  if (byte != 0) EmitCharacter(byte, extra, out);
+  return len;
+}
+
+// One token at the start of b. Returns the bytes taken (always > 0 when final).
+size_t ParseOne(const uint8_t* b, size_t n, bool final, std::vector<KeyCode>& out) {
+  if (b[0] != kEsc) return ParseCharacter(b, n, final, 0, out);
+  if (n == 1) {
+    if (!final) return 0;
+    EmitByte(kEsc, 0, out);
+    return 1;
+  }
+  const uint8_t d = b[1];
+  if (d == '[' || d == 'O') {
+    const size_t r = ParseSequence(b + 1, n - 1, final, 0, out);
+    return r ? r + 1 : 0;
+  }
+  if (d == kEsc) {
+    if (n == 2 && !final) return 0;
+    if (n > 2 && (b[2] == '[' || b[2] == 'O')) {
+      const size_t r = ParseSequence(b + 2, n - 2, final, kAlt, out);
+      return r ? r + 2 : 0;
+    }
+    EmitByte(kEsc, 0, out);  // ESC ESC: the first is a lone ESC
+    return 1;
+  }
+  const size_t r = ParseCharacter(b + 1, n - 1, final, kAlt, out);
+  return r ? r + 1 : 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Decoder
+// ---------------------------------------------------------------------------
+
+void EmitTermKey(const TermKey& key, std::vector<KeyCode>& out) {
+  const KeyCode code = TranslateKey(key.ch, key.scan, key.vk, key.state, 0);
+  if (code > 255) out.push_back(code);
+  if (key.character != 0 && !(key.state & kAltBits)) {
+    // The character path stores 128..255 as signed bytes.
+    const int32_t c = key.character & 0xFF;
+    out.push_back(c >= 128 ? c - 256 : c);
+  }
+}
+
+void TermKeyDecoder::Decode(bool final, std::vector<KeyCode>& out) {
+  size_t at = 0;
+  while (at < count_) {
+    const size_t used = ParseOne(held_ + at, count_ - at, final, out);
+    if (used == 0) break;
+    at += used;
+  }
+  if (at > 0) {
+    std::memmove(held_, held_ + at, count_ - at);
+    count_ -= at;
+  }
+}
+
+void TermKeyDecoder::Feed(const uint8_t* data, size_t n, std::vector<KeyCode>& out, double now) {
+  for (size_t i = 0; i < n; ++i) {
+    if (count_ == 0) since_ = now;
+    held_[count_++] = data[i];
+    Decode(false, out);
+    if (count_ == kMaxHeld) Decode(true, out);  // an endless sequence: give it up
+  }
+}
+
+void TermKeyDecoder::Flush(std::vector<KeyCode>& out) {
+  if (count_ > 0) Decode(true, out);
+}
+
+void TermKeyDecoder::FlushStale(double now, std::vector<KeyCode>& out, double wait) {
+  if (count_ > 0 && now - since_ >= wait - 1e-9) Decode(true, out);
+}
+
+// ---------------------------------------------------------------------------
+// Reader
+// ---------------------------------------------------------------------------
+
+TermKeyReader::TermKeyReader(int fd, bool rawIfTerminal) : fd_(fd), rawIfTerminal_(rawIfTerminal) {}
+
+void TermKeyReader::Reset(int fd, bool rawIfTerminal) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  fd_ = fd;
+  rawIfTerminal_ = rawIfTerminal;
+  idle_.store(false);
+  checked_ = terminal_ = false;
+  ended_.store(false);
+  hungUp_.store(false);
+  decoder_.Reset();
+  queue_.clear();
+  front_ = 0;
+  idle_.store(false, std::memory_order_release);
+}
+
+void TermKeyReader::UpdateIdle() {
+  idle_.store(ended_ && !decoder_.Pending() && front_ >= queue_.size(), std::memory_order_release);
+}
+
+void TermKeyReader::Poll() {
+  if (idle_.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> guard(mutex_);
+  PollLocked();
+  UpdateIdle();
+}
+
+void TermKeyReader::PollLocked() {
+  if (ended_ || fd_ < 0) {
+    ended_ = true;
+    decoder_.Flush(queue_);
+    return;
+  }
+  if (!checked_) {
+    terminal_ = isatty(fd_) != 0;
+    if (!terminal_ && errno == EIO) {  // a terminal that has already hung up
+      terminal_ = checked_ = true;
+      ended_.store(true);
+      hungUp_.store(true);
+      decoder_.Flush(queue_);
+      return;
+    }
+    if (terminal_) {
+      // A background job must not touch the terminal (it would be stopped); try again later.
+      const pid_t group = tcgetpgrp(fd_);
+      if (group != -1 && group != getpgrp()) return;
+      if (rawIfTerminal_) TermEnterRaw(fd_);
+    }
+    checked_ = true;
+  } else if (terminal_ && rawIfTerminal_ && !TermIsRaw()) {
+    TermEnterRaw(fd_);  // raw mode was left meanwhile (a back-end that had it closed)
+  }
+  bool haveNow = false;
+  double now = 0;
+  uint8_t buffer[512];
+  // Bounded, so that an endless writer cannot hold the caller here.
+  for (int round = 0; round < 8; ++round) {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = poll(&p, 1, 0);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (ready == 0) break;
+    if (p.revents & POLLNVAL) {
+      ended_ = true;
+      break;
+    }
+    const ssize_t got = read(fd_, buffer, sizeof buffer);
+    if (got > 0) {
+      if (!haveNow) now = Timer(), haveNow = true;
+      decoder_.Feed(buffer, static_cast<size_t>(got), queue_, now);
+      continue;
+    }
+    if (got == 0) {
+      ended_ = true;
+      if (terminal_ && (p.revents & (POLLHUP | POLLERR))) hungUp_ = true;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+    ended_ = true;
+    if (terminal_ && (errno == EIO || (p.revents & POLLHUP))) hungUp_ = true;
+    break;
+  }
+  if (ended_) {
+    decoder_.Flush(queue_);
+  } else if (decoder_.Pending()) {
+    if (!haveNow) now = Timer();
+    decoder_.FlushStale(now, queue_);
+  }
+}
+
+bool TermKeyReader::Take(KeyCode& code) {
+  if (idle_.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (front_ >= queue_.size()) return false;
+  code = queue_[front_++];
+  if (front_ == queue_.size()) {
+    queue_.clear();
+    front_ = 0;
+    UpdateIdle();
+  }
+  return true;
+}
+
+size_t TermKeyReader::Queued() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return queue_.size() - front_;
+}
+
+bool TermKeyReader::Ended() { return ended_.load(); }
+
+bool TermKeyReader::HungUp() { return hungUp_.load(); }
+
+namespace {
+// Whether standard input was open when the program started: if it was closed,
+// descriptor 0 may later belong to some file the program opened, whose bytes
+// must not be taken for keys.
+const bool gStdinOpenAtStart = fcntl(STDIN_FILENO, F_GETFD) != -1;
+}  // namespace
+
+TermKeyReader& StdinKeys() {
+  static TermKeyReader* reader = new TermKeyReader(gStdinOpenAtStart ? STDIN_FILENO : -1, true);
+  return *reader;
+}
+
+void TermSetConsoleInput(int fd, bool rawIfTerminal) { StdinKeys().Reset(fd, rawIfTerminal); }
+
+// ---------------------------------------------------------------------------
+// Raw mode and restoring
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Read by the signal handlers: written only before gHaveSaved / gRestoreLen say so.
+termios gSaved;
+volatile sig_atomic_t gHaveSaved = 0;
+volatile sig_atomic_t gSavedFd = -1;
+char gRestoreBytes[256];
+volatile sig_atomic_t gRestoreLen = 0;
+std::mutex gHookMutex;
+bool gHooksInstalled = false;
+
+void OnFatalSignal(int sig) {
+  const int savedErrno = errno;
+  TermRestore();
+  errno = savedErrno;
+  // SA_RESETHAND has put back the default action: raised again, the signal
+  // ends the process once this handler returns, with the usual exit status.
+  raise(sig);
+}
+
+void RestoreAtExit() { TermRestore(); }
+
+void InstallHooks() {
+  std::lock_guard<std::mutex> guard(gHookMutex);
+  if (gHooksInstalled) return;
+  gHooksInstalled = true;
+  std::atexit(RestoreAtExit);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old{};
+    if (sigaction(sig, nullptr, &old) != 0) continue;
+    if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) continue;  // someone else's
+    struct sigaction act{};
+    act.sa_handler = OnFatalSignal;
+    sigemptyset(&act.sa_mask);
+    act.sa_flags = SA_RESETHAND;
+    sigaction(sig, &act, nullptr);
+  }
+}
+
+}  // namespace
+
+bool TermEnterRaw(int fd) {
+  if (fd < 0 || !isatty(fd)) return false;
+  if (gHaveSaved && gSavedFd == fd) return true;
+  if (gHaveSaved) TermLeaveRaw();
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return false;
+  InstallHooks();
+  gSaved = t;
+  gSavedFd = fd;
+  gHaveSaved = 1;
+  t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+  t.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    gHaveSaved = 0;
+    return false;
+  }
+  return true;
+}
+
+void TermLeaveRaw() {
+  if (!gHaveSaved) return;
+  tcsetattr(gSavedFd, TCSANOW, &gSaved);
+  gHaveSaved = 0;
+}
+
+void TermRestore() {
+  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gSaved);
+  const sig_atomic_t len = gRestoreLen;
+  for (sig_atomic_t done = 0; done < len;) {
+    const ssize_t w = write(STDOUT_FILENO, gRestoreBytes + done, static_cast<size_t>(len - done));
+    if (w > 0) done += static_cast<sig_atomic_t>(w);
+    else if (w < 0 && errno == EINTR) continue;
+    else break;
+  }
+}
+
+void TermSetRestoreBytes(const char* s) {
+  gRestoreLen = 0;
+  if (s == nullptr || *s == '\0') return;
+  InstallHooks();
+  size_t n = std::strlen(s);
+  if (n > sizeof gRestoreBytes - 1) n = sizeof gRestoreBytes - 1;
+  std::memcpy(gRestoreBytes, s, n);
+  gRestoreLen = static_cast<sig_atomic_t>(n);
+}
+
+bool TermIsRaw() { return gHaveSaved != 0; }
+
+void TermHangUp() {
+  TermRestore();
+  signal(SIGHUP, SIG_DFL);
+  raise(SIGHUP);
+  _exit(128 + SIGHUP);
+}
