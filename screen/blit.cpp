@@ -30,6 +30,19 @@ inline void Unit(const uint8_t* s, uint8_t* d) {
   std::memcpy(d, &a, sizeof(T));
 }
 
+template <class Op, class T>
+inline void Pair(const uint8_t* s, uint8_t* d) {
+  T a0, a1, b0, b1;
+  std::memcpy(&a0, d, sizeof(T));
+  std::memcpy(&a1, d + sizeof(T), sizeof(T));
+  std::memcpy(&b0, s, sizeof(T));
+  std::memcpy(&b1, s + sizeof(T), sizeof(T));
+  a0 = Op::template Apply<T>(a0, b0);
+  a1 = Op::template Apply<T>(a1, b1);
+  std::memcpy(d, &a0, sizeof(T));
+  std::memcpy(d + sizeof(T), &a1, sizeof(T));
+}
+
 template <class Op, bool Wide>
 inline void CombineRow(const uint8_t* s, uint8_t* d, size_t n) {
   if (n & 1) {
@@ -45,9 +58,12 @@ inline void CombineRow(const uint8_t* s, uint8_t* d, size_t n) {
       Unit<Op, uint32_t>(s, d);
       s += 4, d += 4;
     }
-    for (size_t i = n >> 3; i; --i, s += 8, d += 8) Unit<Op, uint64_t>(s, d);
+    // 8-byte units, two per step with both loads ahead of both stores.
+    for (size_t i = n >> 4; i; --i, s += 16, d += 16) Pair<Op, uint64_t>(s, d);
+    if (n & 8) Unit<Op, uint64_t>(s, d);
   } else {
-    for (size_t i = n >> 2; i; --i, s += 4, d += 4) Unit<Op, uint32_t>(s, d);
+    for (size_t i = n >> 3; i; --i, s += 8, d += 8) Pair<Op, uint32_t>(s, d);
+    if (n & 4) Unit<Op, uint32_t>(s, d);
   }
 }
 
@@ -56,6 +72,17 @@ void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, in
              int32_t dstPitch, int32_t, BlendRoutine, void*) {
   if (width <= 0 || height <= 0) return;
   const size_t n = size_t(width) * Bpp;
+  if constexpr (Wide) {
+    if ((n & 7) == 0) {  // no leading parts: whole 8-byte units only (16-pixel tiles)
+      for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
+        const uint8_t* s = src;
+        uint8_t* d = dst;
+        for (size_t i = n >> 4; i; --i, s += 16, d += 16) Pair<Op, uint64_t>(s, d);
+        if (n & 8) Unit<Op, uint64_t>(s, d);
+      }
+      return;
+    }
+  }
   for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
     CombineRow<Op, Wide>(src, dst, n);
   }

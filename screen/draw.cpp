@@ -86,7 +86,11 @@ RowFill BestRowFill() {
 
 // A one-byte run as a PixelRoutines fill.
 void Fill1Best(uint8_t* at, int32_t count, uint32_t c) {
-  if (count > 0) BestRowFill()(at, 0, 1, size_t(count), uint8_t(c));
+  if (count < 32) {
+    Fill1(at, count, c);
+    return;
+  }
+  BestRowFill()(at, 0, 1, size_t(count), uint8_t(c));
 }
 
 // Wider pixels repeat into an 8-byte pattern that is stored in whole units.
@@ -272,7 +276,7 @@ PixelRoutines RoutinesFor(int32_t bytesPerPixel) {
       p.put = Put4, p.get = Get4, p.fill = FillWide<4>;
       break;
     default:
-      p.put = Put1, p.get = Get1, p.fill = Fill1;
+      p.put = Put1, p.get = Get1;
       p.fill = Fill1Best;
       break;
   }

@@ -11,6 +11,12 @@
 //      streaming texture and presents.
 // The program's thread takes the platform lock for every pixel it draws, so
 // nothing slow (pumping, uploading, presenting, window changes) runs under it.
+//
+// For large displays SCRSCALE (a whole number, default 1) multiplies the
+// window's size with whole, unblurred pixels; Alt+Enter switches between the
+// window and full screen (letter-boxed, whole-number scale) unless flags
+// bit 2 forbids it. SDL runs only on the Presenter thread, from SDL_Init to
+// SDL_Quit, so a failed start leaves nothing behind for the next back-end.
 #ifdef SCREEN_HAVE_SDL
 
 #include <SDL.h>
@@ -54,26 +60,28 @@ constexpr int32_t kFlagHighPriority = 128;
 
 constexpr int32_t kEventFocusIn = 11, kEventFocusOut = 12, kEventClose = 13;
 
-// The platform lock: recursive so that a palette entry recorded inside
-// LockScreen does not deadlock; `owner` lets close release a lock the
-// closing thread still holds.
+// Whether this thread holds the platform lock (the program's thread between
+// LockScreen and UnlockScreen, the Presenter during its pass).
+thread_local bool tHoldsLock = false;
+
+// The platform lock. A palette entry recorded inside LockScreen must not take
+// it again, and closing must give it back when the closing thread still holds
+// it: both ask tHoldsLock. A plain mutex keeps the program's per-pixel lock
+// as cheap as it can be.
 struct PlatformLock {
-  std::recursive_mutex mutex;
-  std::atomic<std::thread::id> owner{};
-  int depth = 0;  // changed only by the holder
+  std::mutex mutex;
 
   void Lock() {
     mutex.lock();
-    if (depth++ == 0) owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    tHoldsLock = true;
   }
   void Unlock() {
-    if (--depth == 0) owner.store(std::thread::id(), std::memory_order_relaxed);
+    tHoldsLock = false;
     mutex.unlock();
   }
-  // Releases every level the calling thread holds.
+  bool HeldHere() const { return tHoldsLock; }
   void ReleaseIfHeld() {
-    if (owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) return;
-    while (depth > 0) Unlock();
+    if (tHoldsLock) Unlock();
   }
 };
 
@@ -316,8 +324,10 @@ void UploadRows(int32_t first, int32_t last) {
 }
 
 void Present() {
-  SDL_SetRenderDrawColor(gP.renderer, 0, 0, 0, 255);
-  SDL_RenderClear(gP.renderer);
+  if (gP.fullscreen) {  // the bars around the letter-boxed picture
+    SDL_SetRenderDrawColor(gP.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(gP.renderer);
+  }
   SDL_RenderCopy(gP.renderer, gP.texture, nullptr, nullptr);
   SDL_RenderPresent(gP.renderer);
   ++gP.stats.presents;
@@ -409,8 +419,8 @@ void Run() {
     }
     first = false;
     previous = start;
+    ++gP.stats.passes;  // counted as it starts: a key typed before this pumps in it
     Pass();
-    ++gP.stats.passes;
     // Passes start every 10 ms; a late pass starts the next period from now.
     next += kPassPeriod;
     const auto now = Clock::now();
@@ -491,11 +501,12 @@ void SdlUnlock() { gP.lock.Unlock(); }
 
 void SdlSetPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b) {
   if (index < 0 || index > 255) return;
-  gP.lock.Lock();
+  const bool held = gP.lock.HeldHere();  // called inside LockScreen or not
+  if (!held) gP.lock.Lock();
   BindScreen();
   gP.upload.rgb[index] = (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
   gP.upload.changed = true;
-  gP.lock.Unlock();
+  if (!held) gP.lock.Unlock();
 }
 
 void SdlWaitRetrace() {
@@ -504,10 +515,11 @@ void SdlWaitRetrace() {
 }
 
 void SdlSetTitle(const char* title) {
-  gP.lock.Lock();
+  const bool held = gP.lock.HeldHere();
+  if (!held) gP.lock.Lock();
   gP.pendingTitle = title ? title : "";
   gP.titleChanged = true;
-  gP.lock.Unlock();
+  if (!held) gP.lock.Unlock();
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ void SdlRefreshKeyState(const uint8_t* sdlState, int32_t count, uint8_t keyState
 
 // What the Presenter has done since the last SdlResetStats.
 struct SdlPresenterStats {
-  uint64_t passes = 0;        // passes of the loop
+  uint64_t passes = 0;        // passes of the loop, counted as they start
   uint64_t presents = 0;      // times the window was redrawn
   uint64_t rowsUploaded = 0;  // window rows converted and uploaded
   int64_t maxGapNs = 0;       // longest time between the starts of two passes

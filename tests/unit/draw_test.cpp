@@ -332,6 +332,43 @@ TEST_F(DrawTest, StyledBoxesMatchTheWalkModelAtEveryClipPosition) {
   EXPECT_EQ(S().lockCount, 0);
 }
 
+// Every run length and start column, so each fill path and its tail is used.
+TEST_F(DrawTest, FilledBoxesMatchAModelAtEveryWidth) {
+  Open(300, 12);
+  std::mt19937 rng(4242);
+  for (int round = 0; round < 600; ++round) {
+    const int x1 = int(rng() % 320) - 10, x2 = int(rng() % 320) - 10;
+    const int y1 = int(rng() % 16) - 2, y2 = int(rng() % 16) - 2;
+    const uint8_t c = uint8_t(1 + rng() % 255);
+    std::vector<uint8_t> model = Copy(1);
+    for (int y = std::max(std::min(y1, y2), 0); y <= std::min(std::max(y1, y2), 11); ++y)
+      for (int x = std::max(std::min(x1, x2), 0); x <= std::min(std::max(x1, x2), 299); ++x)
+        model[size_t(y) * 300 + x] = c;
+    DrawLine(nullptr, float(x1), float(y1), float(x2), float(y2), c, LineShape::FilledBox);
+    ASSERT_EQ(Copy(1), model) << x1 << "," << y1 << " " << x2 << "," << y2;
+  }
+}
+
+TEST_F(DrawTest, WidePixelFillsMatchAModel) {
+  for (int depth : {16, 32}) {
+    Open(40, 6, depth);
+    const int bpp = S().bytesPerPixel;
+    for (int x1 = 0; x1 < 40; x1 += 3) {
+      for (int x2 = x1; x2 < 40; x2 += 5) {
+        std::memset(Page(1), 0, size_t(S().pitch) * 6);
+        DrawLine(nullptr, float(x1), 1, float(x2), 4, 0xFFFFFF, LineShape::FilledBox);
+        for (int y = 0; y < 6; ++y)
+          for (int x = 0; x < 40; ++x) {
+            uint32_t v = 0;
+            std::memcpy(&v, Page(1) + size_t(y) * S().pitch + size_t(x) * bpp, size_t(bpp));
+            const bool in = y >= 1 && y <= 4 && x >= x1 && x <= x2;
+            ASSERT_EQ(v, in ? (bpp == 2 ? 0xFFFFu : 0xFFFFFFu) : 0u) << depth << " " << x;
+          }
+      }
+    }
+  }
+}
+
 TEST_F(DrawTest, FilledBoxesIgnoreTheStyle) {
   Open(16, 16);
   DrawLine(nullptr, 1, 1, 4, 4, 3, LineShape::FilledBox, 0x0000);

@@ -235,7 +235,9 @@ TEST_F(FileInput, OpenFillsSlotAndNeverReplacesAnOpenFile) {
 TEST_F(FileInput, CloseTwiceAndReuse) {
   ASSERT_EQ(OpenInput(Write("a.txt", "1 2"), 2, 0, 0, 1, 0), 0);
   EXPECT_EQ(Next(1), 1);  // leaves the "2" put back
+  const int fd = fileno(gLayer.files[2].stream);
   EXPECT_EQ(CloseFile(1), 0);
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(CloseFile(1), 1);
   EXPECT_EQ(ErrorNumber(), 1);
   ASSERT_EQ(OpenInput(Write("b.txt", "3"), 2, 0, 0, 1, 0), 0);
@@ -246,7 +248,9 @@ TEST_F(FileInput, CloseAllFilesFreesEverySlot) {
   const std::string path = Write("a.txt", "1");
   for (int32_t n : {1, 7, 255}) ASSERT_EQ(OpenInput(path, 2, 0, 0, n, 0), 0);
   ASSERT_EQ(BeginInput(7), 0);
+  const int fd = fileno(gLayer.files[7 + 1].stream);
   CloseAllFiles();
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);  // the stream itself was closed
   for (int32_t n : {1, 7, 255}) EXPECT_EQ(BeginInput(n), 1) << n;
   EXPECT_EQ(FreeFile(), 1);
   int32_t v = 5;

@@ -222,6 +222,20 @@ TEST_F(ImageTest, ImageCreateBlockServesAsItsOwnExtent) {
   EXPECT_EQ(GetImage(nullptr, 0, 0, 40, 40, img, 0, &unknown, HeaderForm::Full), 1);
 }
 
+TEST_F(ImageTest, ImageCreateBlockExtentEndsExactlyAtTheBlockEnd) {
+  Open(320, 8);
+  ImageBuffer* img = Make(16, 16);  // block of 16 * 16 + 50 bytes
+  ASSERT_NE(img, nullptr);
+  uint8_t* block;
+  std::memcpy(&block, reinterpret_cast<uint8_t*>(img) - sizeof(void*), sizeof(void*));
+  const long room = long(block + 16 * 16 + 50 - reinterpret_cast<uint8_t*>(img));
+  ASSERT_GT(room, 4 + 1);
+  ASSERT_LT(room, 320);
+  // A one-row packed capture of w pixels needs 4 + w bytes.
+  EXPECT_EQ(GetImage(nullptr, 0, 0, float(room - 4), 0, img), 1) << "one byte past the block";
+  EXPECT_EQ(GetImage(nullptr, 0, 0, float(room - 5), 0, img), 0) << "reaching the end exactly";
+}
+
 TEST_F(ImageTest, CaptureFromAnImageTarget) {
   Open(32, 32);
   ImageBuffer* img = Make(8, 4, 0x21, 0, 0);

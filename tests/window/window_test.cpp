@@ -264,6 +264,15 @@ class WindowTest : public ::testing::Test {
   Display* x_ = nullptr;
 };
 
+// Tests that type on the X server's keyboard (xdotool through XTEST).
+class TypingTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v xdotool >/dev/null 2>&1") != 0) GTEST_SKIP() << "xdotool missing";
+    WindowTest::SetUp();
+  }
+};
+
 std::string Ext(char c) { return std::string("\xFF") + c; }
 
 // ---------------------------------------------------------------------------
@@ -405,6 +414,47 @@ TEST_F(WindowTest, EveryPageCopyUploadsTheRowsAgain) {
   EXPECT_GE(SdlStats().presents, 1u);
 }
 
+TEST_F(WindowTest, LineMultiplierShowsEachPageRowTwice) {
+  ASSERT_EQ(ScreenMode(8, 0, 2, 0, 0), 0);  // 640 x 200 pages, 640 x 400 window
+  ASSERT_EQ(gLayer.screen->backend, &kSdlBackend);
+  EXPECT_EQ(SdlStats().windowWidth, 640);
+  EXPECT_EQ(SdlStats().windowHeight, 400);
+  SetPages(1, 0);
+  FillPage(1, 9);
+  PageCopy(1, 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::vector<uint32_t> px = Capture(640, 400);
+    if (px.empty()) return false;
+    for (int y = 0; y < 400; ++y)
+      for (int x = 0; x < 640; ++x)
+        if (px[size_t(y) * 640 + x] != ShownColour(Pattern(x, y / 2, 9))) return false;
+    return true;
+  }));
+}
+
+TEST_F(WindowTest, TrueColourPagesShowTheirOwnColours) {
+  setenv("SCRBK", "SDL", 1);
+  ASSERT_EQ(ScreenRes(64, 48, 32, 1, 0, 0), 0);
+  ASSERT_EQ(gLayer.screen->backend, &kSdlBackend);
+  Screen& s = *gLayer.screen;
+  auto colour = [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(y * 5) << 8 | uint32_t(x ^ y); };
+  LockScreen();
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const uint32_t c = colour(x, y);
+      std::memcpy(s.visible + size_t(y) * s.pitch + size_t(x) * 4, &c, 4);
+    }
+  UnlockScreen(0, 47);
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::vector<uint32_t> px = Capture(64, 48);
+    if (px.empty()) return false;
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x)
+        if (px[size_t(y) * 64 + x] != colour(x, y)) return false;
+    return true;
+  }));
+}
+
 TEST_F(WindowTest, ScaleFactorMagnifiesWithWholePixels) {
   setenv("SCRSCALE", "2", 1);
   OpenRes(320, 200);
@@ -470,7 +520,7 @@ TEST_F(WindowTest, FocusLossAndGainRedrawTheWholePage) {
   EXPECT_NE(std::find(out, events.end(), 11), events.end());
 }
 
-TEST_F(WindowTest, AltEnterTogglesFullScreen) {
+TEST_F(TypingTest, AltEnterTogglesFullScreen) {
   OpenRes(320, 200);
   Focus(Win());
   Xdotool("key alt+Return");
@@ -480,7 +530,7 @@ TEST_F(WindowTest, AltEnterTogglesFullScreen) {
   EXPECT_TRUE(DrainKeys().empty());
 }
 
-TEST_F(WindowTest, AltEnterDoesNothingWhenSwitchingIsForbidden) {
+TEST_F(TypingTest, AltEnterDoesNothingWhenSwitchingIsForbidden) {
   OpenRes(320, 200, 8, 4);
   Focus(Win());
   Xdotool("key alt+Return");
@@ -491,7 +541,7 @@ TEST_F(WindowTest, AltEnterDoesNothingWhenSwitchingIsForbidden) {
 // ---------------------------------------------------------------------------
 // Keys
 
-TEST_F(WindowTest, DigitsAndEscapeArriveAsCharacters) {
+TEST_F(TypingTest, DigitsAndEscapeArriveAsCharacters) {
   OpenRes(320, 200);
   Focus(Win());
   Xdotool("key 1 2 3 4 5 6 7 8 9 Escape");
@@ -504,7 +554,7 @@ TEST_F(WindowTest, DigitsAndEscapeArriveAsCharacters) {
   EXPECT_TRUE(DrainKeys().empty());
 }
 
-TEST_F(WindowTest, ArrowsAndFunctionKeysArriveAsExtendedKeys) {
+TEST_F(TypingTest, ArrowsAndFunctionKeysArriveAsExtendedKeys) {
   OpenRes(320, 200);
   Focus(Win());
   Xdotool("key Up Down Left Right Home End Prior Next Insert Delete F1 F12");
@@ -516,7 +566,7 @@ TEST_F(WindowTest, ArrowsAndFunctionKeysArriveAsExtendedKeys) {
   EXPECT_TRUE(DrainKeys().empty());
 }
 
-TEST_F(WindowTest, KeypadGivesDigitsWithNumLockAndNavigationWithout) {
+TEST_F(TypingTest, KeypadGivesDigitsWithNumLockAndNavigationWithout) {
   OpenRes(320, 200);
   Focus(Win());
   SetNumLock(true);
@@ -535,7 +585,16 @@ TEST_F(WindowTest, KeypadGivesDigitsWithNumLockAndNavigationWithout) {
   EXPECT_TRUE(DrainKeys().empty());
 }
 
-TEST_F(WindowTest, AltKeysF10AndAltF4GiveNothing) {
+TEST_F(TypingTest, HeldKeysRepeat) {
+  OpenRes(320, 200);
+  Focus(Win());
+  Xdotool("keydown Up sleep 1.2 keyup Up");
+  const std::vector<KeyString> keys = DrainKeys();
+  EXPECT_GE(keys.size(), 3u);
+  for (const KeyString& k : keys) EXPECT_EQ(k, Ext('H'));
+}
+
+TEST_F(TypingTest, AltKeysF10AndAltF4GiveNothing) {
   OpenRes(320, 200);
   Focus(Win());
   Xdotool("key alt+x F10 alt+F4 alt");
@@ -545,7 +604,7 @@ TEST_F(WindowTest, AltKeysF10AndAltF4GiveNothing) {
   EXPECT_EQ(NextKey(), "7");
 }
 
-TEST_F(WindowTest, CloseRequestWhileAltIsHeldIsAltF4) {
+TEST_F(TypingTest, CloseRequestWhileAltIsHeldIsAltF4) {
   OpenRes(320, 200);
   Focus(Win());
   Xdotool("keydown alt");
@@ -557,7 +616,7 @@ TEST_F(WindowTest, CloseRequestWhileAltIsHeldIsAltF4) {
   EXPECT_TRUE(SdlStats().running);
 }
 
-TEST_F(WindowTest, KeyStateTableFollowsHeldKeys) {
+TEST_F(TypingTest, KeyStateTableFollowsHeldKeys) {
   OpenRes(320, 200);
   Focus(Win());
   auto held = [](int scan) {
@@ -576,7 +635,7 @@ TEST_F(WindowTest, KeyStateTableFollowsHeldKeys) {
   EXPECT_TRUE(WaitUntil([&] { return !held(42); }));
 }
 
-TEST_F(WindowTest, TypedCharactersAreCodePage437) {
+TEST_F(TypingTest, TypedCharactersAreCodePage437) {
   // Give e acute a key of its own before the window opens (xdotool would
   // otherwise remap a key while typing, a keymap change mid-test).
   ASSERT_TRUE(MapSpareKey(XK_eacute));

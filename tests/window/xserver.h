@@ -99,7 +99,11 @@ class XvfbServer {
   }
 
   // ":N", or "" when not running.
-  std::string Name() const { return display_ < 0 ? std::string() : ":" + std::to_string(display_); }
+  std::string Name() const {
+    std::string name;
+    if (display_ >= 0) name.append(1, ':').append(std::to_string(display_));
+    return name;
+  }
 
  private:
   static bool Fail(std::string* error, const std::string& text) {
