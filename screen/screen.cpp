@@ -113,13 +113,15 @@ int32_t OpenScreen(OpenRequest r) {
     bpp = (depth + 7) / 8;
   }
   const int64_t pitch = int64_t(r.width) * bpp;
-  const int64_t pageBytes = (pitch * r.height + 15) & ~int64_t(15);
+  // Pages start on cache-line boundaries (which keeps them 16-byte aligned):
+  // rows that straddle one line fewer make fills and copies measurably faster.
+  const int64_t pageBytes = (pitch * r.height + 63) & ~int64_t(63);
   if (pageBytes * r.pages > kMaxPageBytes || int64_t(r.height) * r.lineMultiplier > kMaxPageBytes)
     return SetError(4);
 
   auto* s = new (std::nothrow) Screen;
   if (!s) return SetError(4);
-  s->pageStore = static_cast<uint8_t*>(std::aligned_alloc(16, size_t(pageBytes * r.pages)));
+  s->pageStore = static_cast<uint8_t*>(std::aligned_alloc(64, size_t(pageBytes * r.pages)));
   if (!s->pageStore) {
     delete s;
     return SetError(4);
