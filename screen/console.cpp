@@ -85,20 +85,14 @@ uint32_t ConsoleSetColor(uint32_t fg, uint32_t bg, int32_t omitted) {
 
 int32_t ConsoleSetTextView(int32_t first, int32_t last) {
   ConsoleState& c = gLayer.console;
-  const int32_t rows = ConsoleRows();
-  const int32_t curFirst = ViewTop() + 1, curLast = ViewBottom() + 1;
-  if (first < 0 && last < 0) return curLast * 65536 + curFirst;
-  if (first == 0) first = 1;
-  if (last == 0) last = rows;
-  if (first < 0) first = curFirst;
-  if (last < 0) last = curLast;
-  if (first > last || first > rows || last > rows) return 0;
-  c.textTop = first - 1;
-  c.textBottom = last - 1;
-  c.cursorRow = first - 1;
-  c.cursorColumn = 0;
-  Emit(MoveTo(c.cursorRow, 0));
-  return last * 65536 + first;
+  bool changed;
+  const int32_t result = ResolveTextView(ConsoleRows(), c.textTop, c.textBottom, first, last, changed);
+  if (changed) {
+    c.cursorRow = c.textTop;
+    c.cursorColumn = 0;
+    Emit(MoveTo(c.cursorRow, 0));
+  }
+  return result;
 }
 
 // The terminal's own size belongs to the user: the console records the size

@@ -412,17 +412,7 @@ void DrawLine(ImageBuffer* target, float x1, float y1, float x2, float y2, uint3
   Screen& s = *gLayer.screen;
   colour = form < 0 ? d.foreground : FitColour(colour, d.bytesPerPixel);
   style &= 0xFFFF;
-  const int32_t how = form & 7;
-  if (how == 2 || how == 3 || how == 5) {
-    x1 += d.lastX;
-    y1 += d.lastY;
-  }
-  if (how == 1 || how == 3) {
-    x2 += x1;
-    y2 += y1;
-  }
-  d.lastX = x2;
-  d.lastY = y2;
+  ApplyCornerForm(d, form, x1, y1, x2, y2);
   int64_t ax, ay, bx, by;
   if (!ToPixel(d, x1, y1, ax, ay) || !ToPixel(d, x2, y2, bx, by)) return;
 

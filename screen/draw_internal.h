@@ -65,6 +65,22 @@ inline bool ToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t
   return true;
 }
 
+// Applies a two-corner CoordForm (low 3 bits) to the corners and stores the
+// second corner as LastPoint; additions are made on the floats.
+inline void ApplyCornerForm(DrawContext& d, int32_t form, float& x1, float& y1, float& x2, float& y2) {
+  const int32_t how = form & 7;
+  if (how == 2 || how == 3 || how == 5) {
+    x1 += d.lastX;
+    y1 += d.lastY;
+  }
+  if (how == 1 || how == 3) {
+    x2 += x1;
+    y2 += y1;
+  }
+  d.lastX = x2;
+  d.lastY = y2;
+}
+
 inline bool InsideView(const GraphicsView& v, int64_t x, int64_t y) {
   return x >= v.x && x < int64_t(v.x) + v.width && y >= v.y && y < int64_t(v.y) + v.height;
 }

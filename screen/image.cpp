@@ -242,17 +242,7 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
                  int32_t form, const BufferExtent* extent, HeaderForm header) {
   if (!ReadyContext() || !SelectTargetChecked(target)) return SetError(1);
   DrawContext& d = gLayer.draw;
-  const int32_t how = form & 7;
-  if (how == 2 || how == 3 || how == 5) {
-    x1 += d.lastX;
-    y1 += d.lastY;
-  }
-  if (how == 1 || how == 3) {
-    x2 += x1;
-    y2 += y1;
-  }
-  d.lastX = x2;
-  d.lastY = y2;
+  ApplyCornerForm(d, form, x1, y1, x2, y2);
   int64_t ax, ay, bx, by;
   if (!ToPixel(d, x1, y1, ax, ay) || !ToPixel(d, x2, y2, bx, by)) return SetError(1);
   if (ax > bx) std::swap(ax, bx);

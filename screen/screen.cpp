@@ -403,23 +403,33 @@ uint32_t SetColor(uint32_t foreground, uint32_t background, int32_t omitted) {
   return result;
 }
 
-int32_t SetTextView(int32_t first, int32_t last) {
-  Screen* s = Open();
-  if (!s) return ConsoleSetTextView(first, last);
-  const int32_t rows = s->textRows;
-  const int32_t curFirst = (s->textTop < 0 ? 0 : s->textTop) + 1;
-  const int32_t curLast = (s->textBottom < 0 ? rows - 1 : s->textBottom) + 1;
+int32_t ResolveTextView(int32_t rows, int32_t& top, int32_t& bottom, int32_t first, int32_t last,
+                        bool& changed) {
+  changed = false;
+  const int32_t curFirst = (top < 0 ? 0 : top) + 1;
+  const int32_t curLast = (bottom < 0 ? rows - 1 : bottom) + 1;
   if (first < 0 && last < 0) return curLast * 65536 + curFirst;
   if (first == 0) first = 1;
   if (last == 0) last = rows;
   if (first < 0) first = curFirst;
   if (last < 0) last = curLast;
   if (first > last || first > rows || last > rows) return 0;
-  s->textTop = first - 1;
-  s->textBottom = last - 1;
-  s->cursorRow = first - 1;
-  s->cursorColumn = 0;
+  top = first - 1;
+  bottom = last - 1;
+  changed = true;
   return last * 65536 + first;
+}
+
+int32_t SetTextView(int32_t first, int32_t last) {
+  Screen* s = Open();
+  if (!s) return ConsoleSetTextView(first, last);
+  bool changed;
+  const int32_t result = ResolveTextView(s->textRows, s->textTop, s->textBottom, first, last, changed);
+  if (changed) {
+    s->cursorRow = s->textTop;
+    s->cursorColumn = 0;
+  }
+  return result;
 }
 
 int32_t SetWidth(int32_t columns, int32_t rows) {

@@ -232,6 +232,13 @@ struct ConsoleState {
   int32_t cursorRow = 0, cursorColumn = 0;
 };
 
+// SetTextView's rule on a grid of `rows`: the view top..bottom (0-based, -1 =
+// not set) becomes first..last (from 1; 0 = the edge, negative = keep). Returns
+// last * 65536 + first, or 0 when refused; `changed` tells whether it was set
+// (both arguments negative only report).
+int32_t ResolveTextView(int32_t rows, int32_t& top, int32_t& bottom, int32_t first, int32_t last,
+                        bool& changed);
+
 // Console operations (console.cpp): ANSI sequences, only when stdout is a terminal.
 void ConsoleClear(int32_t kind);
 uint32_t ConsoleSetColor(uint32_t fg, uint32_t bg, int32_t omitted);

@@ -64,6 +64,9 @@
 // clang only, so declared here).
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
+// AddressSanitizer's live-heap listing by allocation stack (absent elsewhere).
+extern "C" void __sanitizer_print_memory_profile(size_t top_percent, size_t max_contexts)
+    __attribute__((weak));
 
 extern const Backend kSdlBackend;
 
@@ -529,7 +532,7 @@ struct OpenCloseFigures {
 };
 
 // Opens and closes `count` Screens (ScreenMode(0) closes), checking each
-// opening went to `backend`. The heap is read after a warm-up of ten rounds.
+// opening went to `backend`.
 void OpenClose(int count, const Backend* backend, OpenCloseFigures& f,
                const std::function<void()>& whileOpen = {}) {
   const std::vector<Opening> list = Openings();
@@ -537,11 +540,18 @@ void OpenClose(int count, const Backend* backend, OpenCloseFigures& f,
   f.threadsBefore = ThreadCount();
   f.descriptorsBefore = DescriptorCount();
   const auto begin = Clock::now();
-  for (int i = 0; i < count; ++i) {
-    if (i == std::min(10, count - 1)) {
+  // The heap is compared at the same point of the cycle through the list
+  // (the back-end may keep the last Screen's frame until the next opening):
+  // after the first whole cycle and after the last whole one.
+  const int cycle = int(list.size());
+  const int lastCycleEnd = count / cycle * cycle;
+  for (int i = 0; i <= count; ++i) {
+    if (i == cycle || (i == count && count < cycle)) {
       f.heapWarm = HeapInUse();
       f.residentWarm = ResidentKb();
     }
+    if (i == lastCycleEnd || (i == count && count < cycle)) f.heapAfter = HeapInUse();
+    if (i == count) break;
     const Opening& o = list[size_t(i) % list.size()];
     ASSERT_EQ(Open(o), 0) << "opening " << i << (o.byMode ? " mode " : " size ") << o.a << " "
                           << o.b << " " << o.c;
@@ -557,15 +567,14 @@ void OpenClose(int count, const Backend* backend, OpenCloseFigures& f,
   f.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   f.threadsAfter = ThreadCount();
   f.descriptorsAfter = DescriptorCount();
-  f.heapAfter = HeapInUse();
   f.residentAfter = ResidentKb();
 }
 
 void Report(const char* name, const OpenCloseFigures& f) {
   std::printf(
       "[soak] %s: %d openings in %.1f s (%.1f ms each); threads %d before, %d while open, %d "
-      "after; descriptors %d before, %d after; heap %lld -> %lld bytes, resident %ld -> %ld KiB "
-      "after 10 openings\n",
+      "after; descriptors %d before, %d after; heap %lld -> %lld bytes from the first to the last "
+      "whole cycle of openings, resident %ld -> %ld KiB\n",
       name, f.openings, f.seconds, f.openings ? 1000 * f.seconds / f.openings : 0.0,
       f.threadsBefore, f.threadsOpen, f.threadsAfter, f.descriptorsBefore, f.descriptorsAfter,
       f.heapWarm, f.heapAfter, f.residentWarm, f.residentAfter);
@@ -575,6 +584,9 @@ void Report(const char* name, const OpenCloseFigures& f) {
 // Closing keeps nothing of a Screen: the Presenter's thread, the X connection
 // and every buffer go with it, opening after opening.
 void ExpectNothingLeft(const OpenCloseFigures& f) {
+  // SOAK_HEAP_PROFILE=1 lists where the live heap was allocated (AddressSanitizer builds).
+  if (EnvInt("SOAK_HEAP_PROFILE", 0) && __sanitizer_print_memory_profile)
+    __sanitizer_print_memory_profile(90, 12);
   EXPECT_EQ(f.threadsAfter, f.threadsBefore) << "threads left behind";
   EXPECT_EQ(f.descriptorsAfter, f.descriptorsBefore) << "descriptors left behind";
   EXPECT_LE(f.heapAfter - f.heapWarm, kHeapSlackBytes) << "heap grew across the openings";
