@@ -3,9 +3,13 @@
 // Or and Xor combine raw bytes, so one routine per pixel size only scales the
 // width to bytes. Each row runs as one leading byte when the byte count is
 // odd, one 2-byte unit when bit 1 of the count is set, then whole units: the
-// plain set uses 4-byte units, the wide set 4 then 8-byte units. Both give the
-// same bytes. Mode 6 writes a 1-byte image into the top byte of 4-byte pixels.
+// plain set uses 4-byte units, the wide set 4 then 8-byte units (pairs of them
+// as one 16-byte vector where available). All give the same bytes. Mode 6 writes a 1-byte image into the top byte of 4-byte pixels.
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "draw_internal.h"
 
@@ -15,10 +19,16 @@ namespace {
 struct OrOp {
   template <class T>
   static T Apply(T d, T s) { return T(d | s); }
+#if defined(__SSE2__)
+  static __m128i Apply16(__m128i d, __m128i s) { return _mm_or_si128(d, s); }
+#endif
 };
 struct XorOp {
   template <class T>
   static T Apply(T d, T s) { return T(d ^ s); }
+#if defined(__SSE2__)
+  static __m128i Apply16(__m128i d, __m128i s) { return _mm_xor_si128(d, s); }
+#endif
 };
 
 template <class Op, class T>
@@ -43,6 +53,19 @@ inline void Pair(const uint8_t* s, uint8_t* d) {
   std::memcpy(d + sizeof(T), &a1, sizeof(T));
 }
 
+// Two 8-byte units at once: one 16-byte vector where the processor has them
+// (every x86-64 one does), which gives the same bytes in fewer steps.
+template <class Op>
+inline void Wide16(const uint8_t* s, uint8_t* d) {
+#if defined(__SSE2__)
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), Op::Apply16(a, b));
+#else
+  Pair<Op, uint64_t>(s, d);
+#endif
+}
+
 template <class Op, bool Wide>
 inline void CombineRow(const uint8_t* s, uint8_t* d, size_t n) {
   if (n & 1) {
@@ -59,7 +82,7 @@ inline void CombineRow(const uint8_t* s, uint8_t* d, size_t n) {
       s += 4, d += 4;
     }
     // 8-byte units, two per step with both loads ahead of both stores.
-    for (size_t i = n >> 4; i; --i, s += 16, d += 16) Pair<Op, uint64_t>(s, d);
+    for (size_t i = n >> 4; i; --i, s += 16, d += 16) Wide16<Op>(s, d);
     if (n & 8) Unit<Op, uint64_t>(s, d);
   } else {
     for (size_t i = n >> 3; i; --i, s += 8, d += 8) Pair<Op, uint32_t>(s, d);
@@ -73,11 +96,15 @@ void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, in
   if (width <= 0 || height <= 0) return;
   const size_t n = size_t(width) * Bpp;
   if constexpr (Wide) {
+    if (n == 16) {  // one 16-byte unit per row (the 16-pixel tiles of one-byte pixels)
+      for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) Wide16<Op>(src, dst);
+      return;
+    }
     if ((n & 7) == 0) {  // no leading parts: whole 8-byte units only (16-pixel tiles)
       for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
         const uint8_t* s = src;
         uint8_t* d = dst;
-        for (size_t i = n >> 4; i; --i, s += 16, d += 16) Pair<Op, uint64_t>(s, d);
+        for (size_t i = n >> 4; i; --i, s += 16, d += 16) Wide16<Op>(s, d);
         if (n & 8) Unit<Op, uint64_t>(s, d);
       }
       return;

@@ -149,7 +149,7 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
   auto fill = d.pixel.fill;
   auto put = d.pixel.put;
 
-  LockScreen();
+  LockForDrawing(s);
   if (filled) {
     uint8_t* const* rows = d.rows.data();
     const size_t offset = size_t(cx1) * bpp;
@@ -180,6 +180,16 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
       }
     };
     auto vEdge = [&](int64_t x, int64_t k0) {
+      if (solid && bpp == 1) {
+        // One byte per row: stored directly, stepping through the row table.
+        uint8_t* const* rows = d.rows.data();
+        for (int64_t y = cy1; y <= cy2; ++y) rows[y][x] = uint8_t(colour);
+        return;
+      }
+      if (solid) {
+        for (int64_t y = cy1; y <= cy2; ++y) put(d.rows[y], int32_t(x), colour);
+        return;
+      }
       for (int64_t y = cy1; y <= cy2; ++y) {
         if (StyleBit(style, k0 + (y - y1))) put(d.rows[y], int32_t(x), colour);
       }
@@ -194,7 +204,7 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
     if (x1 >= vx0) vEdge(x1, k);  // left
   }
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(cy1), int32_t(cy2));
-  UnlockScreen(1, 0);
+  UnlockForDrawing(s);
 }
 
 // ---------------------------------------------------------------------------
@@ -236,7 +246,7 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
   int64_t firstRow = INT64_MAX, lastRow = INT64_MIN;
   auto put = d.pixel.put;
 
-  LockScreen();
+  LockForDrawing(s);
   for (int64_t i = iLo; i <= iHi; ++i) {
     const int64_t a = m0 + sm * i;
     const int64_t b = xMajor ? y1 + sy * q : x1 + sx * q;
@@ -255,7 +265,7 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
   if (firstRow <= lastRow && TargetIsVisible(d, s)) {
     MarkDirtyRows(s, int32_t(firstRow), int32_t(lastRow));
   }
-  UnlockScreen(1, 0);
+  UnlockForDrawing(s);
 }
 
 }  // namespace
@@ -385,23 +395,25 @@ void PutPixel(ImageBuffer* target, float x, float y, uint32_t colour, int32_t fo
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return;
 
-  LockScreen();
+  LockForDrawing(s);
   uint8_t* row = d.rows[size_t(py)];
   d.pixel.put(row, int32_t(px), colour);
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py));
-  UnlockScreen(1, 0);
+  UnlockForDrawing(s);
 }
 
 int32_t GetPixel(ImageBuffer* target, float x, float y) {
   if (!ReadyContext() || !Select(target)) return -1;
   const DrawContext& d = gLayer.draw;
+  Screen& s = *gLayer.screen;
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return -1;
 
-  LockScreen();
-  uint32_t v = d.pixel.get(d.rows[size_t(py)], int32_t(px));
-  UnlockScreen(1, 0);
-  if (d.bytesPerPixel == 2 && gLayer.screen->depth == 16) v = Widen565(v);
+  LockForDrawing(s);
+  const uint8_t* row = d.rows[size_t(py)];
+  uint32_t v = d.bytesPerPixel == 1 ? row[px] : d.pixel.get(row, int32_t(px));
+  UnlockForDrawing(s);
+  if (d.bytesPerPixel == 2 && s.depth == 16) v = Widen565(v);
   return int32_t(v);
 }
 

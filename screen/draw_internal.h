@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "backend/backend.h"
 #include "state.h"
 
 namespace draw_detail {
@@ -31,19 +32,17 @@ inline constexpr uint32_t kFullHeaderType = 7;
 
 // Rounds half away from zero; false for NaN. Infinite and out-of-range values
 // are clamped to +-2^31 first.
+// Written without branches on the value's sign or size (a frame converts
+// hundreds of coordinates of either sign): adding +-0.5 to a float widened to
+// double is exact in this range, and truncation then rounds half away from
+// zero; zero of either sign gives 0.
 inline bool RoundCoord(float v, int64_t& out) {
   double d = v;
-  if (d > 0) {
-    if (d > kCoordLimit) d = kCoordLimit;
-    out = static_cast<int64_t>(d + 0.5);
-    return true;
-  }
-  if (d <= 0) {
-    if (d < -kCoordLimit) d = -kCoordLimit;
-    out = static_cast<int64_t>(d - 0.5);
-    return true;
-  }
-  return false;
+  if (d != d) [[unlikely]] return false;
+  d = d < -kCoordLimit ? -kCoordLimit : d;
+  d = d > kCoordLimit ? kCoordLimit : d;
+  out = static_cast<int64_t>(d + std::copysign(0.5, d));
+  return true;
 }
 
 // Converts a point of the current target to pixels: the optional world
@@ -150,6 +149,17 @@ inline bool ReadyContext() {
   if (!s) [[unlikely]] return false;
   if (gLayer.draw.screenId != s->id) [[unlikely]] return EnsureDrawContext();
   return true;
+}
+
+// The counted screen lock around one drawing call's pixel access, inlined:
+// the same as LockScreen() and UnlockScreen(1, 0) (which flags no rows) on the
+// open Screen `s`. The back-end's platform lock is taken and given back at the
+// outermost level only.
+inline void LockForDrawing(Screen& s) {
+  if (s.lockCount++ == 0) s.backend->lock();
+}
+inline void UnlockForDrawing(Screen& s) {
+  if (s.lockCount > 0 && --s.lockCount == 0) s.backend->unlock();
 }
 
 // Selects the target with the work page fast path inlined.

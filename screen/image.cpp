@@ -291,11 +291,12 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
   out += headerSize;
   const size_t rowBytes = size_t(width) * bpp;
   const size_t offset = size_t(ax) * bpp;
-  LockScreen();
+  Screen& s = *gLayer.screen;
+  LockForDrawing(s);
   for (int64_t y = ay; y <= by; ++y, out += pitch) {
     std::memmove(out, d.rows[size_t(y)] + offset, rowBytes);
   }
-  UnlockScreen(1, 0);
+  UnlockForDrawing(s);
   return SetError(0);
 }
 
@@ -376,11 +377,11 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
   const uint8_t* src = static_cast<const uint8_t*>(image) + img.headerSize +
                        size_t(srcY) * size_t(img.pitch) + size_t(srcX) * img.bytesPerPixel;
   Screen& s = *gLayer.screen;
-  LockScreen();
+  LockForDrawing(s);
   uint8_t* dst = d.rows[size_t(py)] + size_t(px) * d.bytesPerPixel;
   routine(src, dst, int32_t(w), int32_t(h), int32_t(img.pitch), d.pitch, alpha, blend,
           blendParam);
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py + h - 1));
-  UnlockScreen(1, 0);
+  UnlockForDrawing(s);
   return SetError(0);
 }

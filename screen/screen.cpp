@@ -113,11 +113,12 @@ int32_t OpenScreen(OpenRequest r) {
     bpp = (depth + 7) / 8;
   }
   const int64_t pitch = int64_t(r.width) * bpp;
+  // Each factor is checked before it is multiplied, so no size can overflow.
+  if (pitch > kMaxPageBytes || r.height > kMaxPageBytes / r.lineMultiplier) return SetError(4);
   // Pages start on cache-line boundaries (which keeps them 16-byte aligned):
   // rows that straddle one line fewer make fills and copies measurably faster.
   const int64_t pageBytes = (pitch * r.height + 63) & ~int64_t(63);
-  if (pageBytes * r.pages > kMaxPageBytes || int64_t(r.height) * r.lineMultiplier > kMaxPageBytes)
-    return SetError(4);
+  if (pageBytes > kMaxPageBytes || pageBytes * r.pages > kMaxPageBytes) return SetError(4);
 
   auto* s = new (std::nothrow) Screen;
   if (!s) return SetError(4);

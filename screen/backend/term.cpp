@@ -74,6 +74,17 @@ bool TrueColourAnnounced() {
   return v && (strcasecmp(v, "truecolor") == 0 || strcasecmp(v, "24bit") == 0);
 }
 
+// Whether the terminal shifts cells and rows as the picture encoder expects
+// (delete/insert character, scroll region, scroll up/down). The Linux console
+// and the oldest kinds are left to plain rewriting.
+bool TerminalShifts() {
+  const char* v = std::getenv("TERM");
+  if (!v || !*v) return false;
+  for (const char* old : {"dumb", "linux", "vt100", "vt52", "cons25"})
+    if (strncasecmp(v, old, std::strlen(old)) == 0) return false;
+  return true;
+}
+
 void TerminalSize(int32_t& columns, int32_t& rows) {
   winsize ws{};
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
@@ -107,6 +118,7 @@ bool WriteAll(const char* data, size_t n) {
 void PresenterMain() {
   TermState& st = State();
   termpic::Encoder encoder;
+  encoder.SetScrolling(TerminalShifts());
   Frame frame;
   std::vector<uint32_t> rgb;  // the window as 0xRRGGBB, kept up to date from the Frame
   std::vector<KeyCode> keys;

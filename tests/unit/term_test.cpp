@@ -3,7 +3,8 @@
 //
 // Output is checked by replaying it on a small terminal model that knows the
 // sequences the encoder may write (cursor position, clear, colours, the
-// half-block character) and refuses anything else.
+// half-block character, and the shifts: delete/insert character, scroll
+// region, scroll up/down, acting as xterm does) and refuses anything else.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -49,13 +50,16 @@ struct TermModel {
   std::vector<Cell> cells;
   int32_t row = 0, col = 0;
   int32_t fg = -1, bg = -1;
+  int32_t regionTop = 0, regionBottom;  // the scroll region, rows inclusive
   int32_t cellsWritten = 0;
   int32_t colourCodes = 0;
   int32_t clears = 0;
+  int32_t charShifts = 0, rowScrolls = 0;
   bool alternate = false, cursorShown = true;
   std::string error;
 
-  TermModel(int32_t c, int32_t r) : columns(c), rows(r), cells(size_t(c) * size_t(r)) {}
+  TermModel(int32_t c, int32_t r)
+      : columns(c), rows(r), cells(size_t(c) * size_t(r)), regionBottom(r - 1) {}
 
   Cell& At(int32_t r, int32_t c) { return cells[size_t(r) * size_t(columns) + size_t(c)]; }
 
@@ -82,6 +86,10 @@ struct TermModel {
     for (size_t i = 0; i < p.size(); ++i) {
       if (p[i] == 0) {
         fg = bg = -1;
+      } else if (p[i] == 39) {
+        fg = -1;
+      } else if (p[i] == 49) {
+        bg = -1;
       } else if ((p[i] == 38 || p[i] == 48) && i + 1 < p.size()) {
         int32_t& target = p[i] == 38 ? fg : bg;
         if (p[i + 1] == 2 && i + 4 < p.size()) {
@@ -96,6 +104,44 @@ struct TermModel {
       } else {
         error = "unexpected SGR " + std::to_string(p[i]);
       }
+    }
+  }
+
+  // A cell erased by a shift: no character, the background in force.
+  Cell Blank() const { return Cell{true, false, -1, bg}; }
+
+  // DCH / ICH: the cells from the cursor to the right margin move left
+  // (cells deleted) or right (blanks inserted at the cursor); the cursor stays.
+  void ShiftChars(int32_t n, bool insert) {
+    if (col >= columns) {
+      error = "shift at the wrap position";
+      return;
+    }
+    ++charShifts;
+    n = std::min(std::max(n, 1), columns - col);
+    Cell* line = &At(row, 0);
+    if (insert) {
+      for (int32_t x = columns - 1; x >= col + n; --x) line[x] = line[x - n];
+      for (int32_t x = col; x < col + n; ++x) line[x] = Blank();
+    } else {
+      for (int32_t x = col; x < columns - n; ++x) line[x] = line[x + n];
+      for (int32_t x = columns - n; x < columns; ++x) line[x] = Blank();
+    }
+  }
+
+  // SU / SD: the rows of the scroll region move up (blank rows enter at its
+  // bottom) or down (at its top), whole lines; the cursor stays.
+  void ScrollRegion(int32_t n, bool up) {
+    ++rowScrolls;
+    const int32_t height = regionBottom - regionTop + 1;
+    n = std::min(std::max(n, 1), height);
+    auto line = [&](int32_t r) { return cells.begin() + std::ptrdiff_t(r) * columns; };
+    if (up) {
+      for (int32_t r = regionTop; r + n <= regionBottom; ++r) std::copy_n(line(r + n), columns, line(r));
+      for (int32_t r = regionBottom - n + 1; r <= regionBottom; ++r) std::fill_n(line(r), columns, Blank());
+    } else {
+      for (int32_t r = regionBottom; r - n >= regionTop; --r) std::copy_n(line(r - n), columns, line(r));
+      for (int32_t r = regionTop; r < regionTop + n; ++r) std::fill_n(line(r), columns, Blank());
     }
   }
 
@@ -134,6 +180,22 @@ struct TermModel {
           for (auto& c : cells) c = Cell{true, false, -1, bg};
         } else if (final == 'm') {
           Sgr(p);
+        } else if (final == 'P' || final == '@') {
+          ShiftChars(p[0], final == '@');
+        } else if (final == 'S' || final == 'T') {
+          ScrollRegion(p[0], final == 'S');
+        } else if (final == 'r') {
+          // DECSTBM: top;bottom (1-based, defaults the whole screen); the
+          // cursor goes home. A region of fewer than two rows is ignored.
+          const int32_t t = p[0] > 0 ? p[0] : 1;
+          const int32_t b = p.size() > 1 && p[1] > 0 ? std::min(p[1], rows) : rows;
+          if (t < b) {
+            regionTop = t - 1;
+            regionBottom = b - 1;
+            row = col = 0;
+          } else {
+            error = "empty scroll region";
+          }
         } else {
           error = std::string("unexpected final ") + final;
         }
@@ -615,6 +677,258 @@ TEST(TermChanges, UnconfiguredOrEmptyInputWritesNothing) {
   e.Configure(4, 4, 10, 10, true);
   EXPECT_EQ(e.Encode(nullptr, 0, 3, out), 0u);
   EXPECT_TRUE(out.empty());
+}
+
+// ---------------------------------------------------------------------------
+// Shifting what the terminal shows
+// ---------------------------------------------------------------------------
+
+// The model's shifts against cases worked out by hand from xterm's rules.
+TEST(TermModelShifts, CharacterAndRowShiftsActAsXtermDoes) {
+  auto line = [](TermModel& t, int32_t r) {
+    std::vector<int32_t> v;
+    for (int32_t c = 0; c < t.columns; ++c) v.push_back(t.At(r, c).half ? t.At(r, c).fg : -100 - t.At(r, c).bg);
+    return v;
+  };
+  TermModel t(6, 4);
+  for (int32_t r = 0; r < 4; ++r)
+    for (int32_t c = 0; c < 6; ++c) t.At(r, c) = {true, true, r * 10 + c, 0};
+  // Delete 2 at column 2 (1-based): the rest of the line moves left, blanks
+  // in the background in force (index 7 -> -107) enter at the right margin.
+  t.Feed("\x1b[48;5;7m\x1b[1;2H\x1b[2P");
+  EXPECT_EQ(line(t, 0), (std::vector<int32_t>{0, 3, 4, 5, -107, -107}));
+  EXPECT_EQ(t.col, 1);
+  // Insert 3 at column 5: blanks at the cursor, cells pushed past the margin are lost.
+  t.Feed("\x1b[49m\x1b[2;5H\x1b[3@");
+  EXPECT_EQ(line(t, 1), (std::vector<int32_t>{10, 11, 12, 13, -99, -99}));
+  // A count past the margin stops there.
+  t.Feed("\x1b[3;5H\x1b[9P");
+  EXPECT_EQ(line(t, 2), (std::vector<int32_t>{20, 21, 22, 23, -99, -99}));
+  // Region rows 2..3 (1-based): the cursor goes home, scroll up acts inside it only.
+  t.Feed("\x1b[4;4H\x1b[2;3r");
+  EXPECT_EQ(t.row, 0);
+  EXPECT_EQ(t.col, 0);
+  t.Feed("\x1b[1S");
+  EXPECT_EQ(line(t, 0), (std::vector<int32_t>{0, 3, 4, 5, -107, -107}));
+  EXPECT_EQ(line(t, 1), (std::vector<int32_t>{20, 21, 22, 23, -99, -99}));
+  EXPECT_EQ(line(t, 2), (std::vector<int32_t>(6, -99)));
+  EXPECT_EQ(line(t, 3), (std::vector<int32_t>{30, 31, 32, 33, 34, 35}));
+  t.Feed("\x1b[1T");
+  EXPECT_EQ(line(t, 1), (std::vector<int32_t>(6, -99)));
+  EXPECT_EQ(line(t, 2), (std::vector<int32_t>{20, 21, 22, 23, -99, -99}));
+  // Reset to the whole screen: home again, scrolling reaches every row.
+  t.Feed("\x1b[r\x1b[1S");
+  EXPECT_EQ(t.row, 0);
+  EXPECT_EQ(line(t, 0), (std::vector<int32_t>(6, -99)));
+  EXPECT_EQ(line(t, 2), (std::vector<int32_t>{30, 31, 32, 33, 34, 35}));
+  ASSERT_EQ(t.error, "");
+}
+
+// Every cell outside the picture still shows what the first clear left there.
+void ExpectOutsideUntouched(TermModel& t, const Layout& l) {
+  for (int32_t r = 0; r < t.rows; ++r)
+    for (int32_t c = 0; c < t.columns; ++c) {
+      if (r >= l.top && r < l.top + l.rows && c >= l.left && c < l.left + l.columns) continue;
+      const auto& cell = t.At(r, c);
+      ASSERT_TRUE(cell.written && !cell.half && cell.bg == -1) << "outside cell " << c << "," << r;
+    }
+}
+
+// A world of 16 x 16 tiles with a pattern each, and frames showing a
+// 240 x 112 view of it at a pixel offset, framed, with a sprite fixed in the
+// middle, on a black 320 x 200 page: the walker's picture.
+struct TileWorld {
+  std::vector<Picture> tiles;
+  std::vector<int32_t> map;  // 64 x 32 tile numbers
+  explicit TileWorld(uint32_t seed) {
+    std::mt19937 rng(seed);
+    const uint32_t colours[6] = {0xAA0000, 0x00AA00, 0xFFFF55, 0x5555FF, 0xAA5500, 0xAAAAAA};
+    for (int i = 0; i < 5; ++i) {
+      Picture t(16, 16, 0);
+      if (i > 0)
+        for (auto& v : t.px) v = rng() % 3 == 0 ? 0 : colours[rng() % 6];
+      tiles.push_back(t);
+    }
+    for (int i = 0; i < 64 * 32; ++i) map.push_back(rng() % 3 == 0 ? int32_t(1 + rng() % 4) : 0);
+  }
+  Picture Frame(int32_t ox, int32_t oy) const {
+    Picture p(320, 200, 0);
+    for (int32_t y = 0; y < 112; ++y)
+      for (int32_t x = 0; x < 240; ++x) {
+        const int32_t wx = ox + x, wy = oy + y;
+        const int32_t tile = map[size_t((wy / 16) % 32) * 64 + size_t((wx / 16) % 64)];
+        p(x, y) = tiles[size_t(tile)].px[size_t(wy % 16) * 16 + size_t(wx % 16)];
+      }
+    p.Fill(0, 0, 241, 1, 0xFFFFFF);
+    p.Fill(0, 112, 241, 1, 0xFFFFFF);
+    p.Fill(0, 0, 1, 113, 0xFFFFFF);
+    p.Fill(240, 0, 1, 113, 0xFFFFFF);
+    for (int32_t y = 48; y < 64; ++y)
+      for (int32_t x = 112; x < 128; ++x)
+        if ((x + y) % 3 != 0) p(x, y) = 0x55FF55;
+    return p;
+  }
+};
+
+// Encodes `next` after `p` on both a shifting and a plain encoder, replays
+// the shifting one's output on `t`, and checks the terminal; returns
+// {bytes with shifts, bytes without}.
+std::pair<size_t, size_t> Step(Encoder& e, Encoder& plain, TermModel& t, Picture& next, bool tc) {
+  std::string out, flat;
+  e.Encode(next.px.data(), 0, next.height - 1, out);
+  plain.Encode(next.px.data(), 0, next.height - 1, flat);
+  t.Feed(out);
+  EXPECT_EQ(t.error, "");
+  ExpectShows(t, e, next, tc);
+  ExpectOutsideUntouched(t, e.layout());
+  return {out.size(), flat.size()};
+}
+
+TEST(TermScroll, WalkerStepsShiftTheViewAndStayExact) {
+  const TileWorld world(31);
+  // Unscaled with no room to spare, unscaled with margins all round, shrunk by 2.
+  const int32_t sizes[3][2] = {{320, 100}, {331, 107}, {160, 50}};
+  for (bool tc : {true, false})
+    for (const auto& size : sizes) {
+      SCOPED_TRACE(std::to_string(size[0]) + "x" + std::to_string(size[1]) + (tc ? " tc" : " 256"));
+      Encoder e, plain;
+      e.Configure(320, 200, size[0], size[1], tc);
+      plain.Configure(320, 200, size[0], size[1], tc);
+      plain.SetScrolling(false);
+      TermModel t(size[0], size[1]);
+      int32_t x = 16 * 20, y = 16 * 10;
+      Picture p = world.Frame(x, y);
+      t.Feed(EncodeAll(e, p));
+      EncodeAll(plain, p);
+      // Right, down, left, up and the four diagonals, twice.
+      const int32_t dx[8] = {1, 0, -1, 0, 1, -1, 1, -1}, dy[8] = {0, 1, 0, -1, 1, 1, -1, -1};
+      size_t bytes = 0, flatBytes = 0;
+      for (int i = 0; i < 16; ++i) {
+        x += 16 * dx[i % 8];
+        y += 16 * dy[i % 8];
+        Picture next = world.Frame(x, y);
+        auto [b, f] = Step(e, plain, t, next, tc);
+        if (HasFatalFailure()) return;
+        bytes += b;
+        flatBytes += f;
+      }
+      EXPECT_GT(t.charShifts, 0);
+      EXPECT_GT(t.rowScrolls, 0);
+      EXPECT_EQ(t.clears, 1);
+      // Most of the view comes from the terminal's own shifting.
+      EXPECT_LT(bytes * 3, flatBytes) << bytes << " vs " << flatBytes;
+    }
+}
+
+TEST(TermScroll, EachDirectionUsesItsOwnShift) {
+  const TileWorld world(37);
+  struct Case {
+    int32_t dx, dy;
+    bool chars, rows;
+  } cases[] = {{16, 0, true, false}, {-16, 0, true, false}, {3, 0, true, false},
+               {-40, 0, true, false}, {0, 16, false, true}, {0, -16, false, true},
+               {0, 2, false, true}, {16, 16, true, true}, {-16, 16, true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dx) + "," + std::to_string(c.dy));
+    Encoder e, plain;
+    e.Configure(320, 200, 325, 101, true);
+    plain.Configure(320, 200, 325, 101, true);
+    plain.SetScrolling(false);
+    TermModel t(325, 101);
+    Picture p = world.Frame(400, 200);
+    t.Feed(EncodeAll(e, p));
+    EncodeAll(plain, p);
+    const int32_t shifts = t.charShifts, scrolls = t.rowScrolls;
+    Picture next = world.Frame(400 + c.dx, 200 + c.dy);
+    auto [b, f] = Step(e, plain, t, next, true);
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(t.charShifts > shifts, c.chars);
+    EXPECT_EQ(t.rowScrolls > scrolls, c.rows);
+    EXPECT_LT(b * 2, f) << b << " vs " << f;
+  }
+}
+
+TEST(TermScroll, RandomPicturesMovedAndEditedStayExact) {
+  std::mt19937 rng(41);
+  for (int round = 0; round < 24; ++round) {
+    const bool tc = round % 2 == 0;
+    const int32_t w = 20 + int32_t(rng() % 100), h = 10 + int32_t(rng() % 60);
+    const int32_t cols = w / (1 + round % 3) + int32_t(rng() % 4), rows = h / 2 / (1 + round % 3) + int32_t(rng() % 3);
+    SCOPED_TRACE("round " + std::to_string(round));
+    Picture p(w, h);
+    for (auto& v : p.px) v = rng() % 5 * 0x334455;
+    Encoder e;
+    e.Configure(w, h, cols, rows, tc);
+    TermModel t(cols, rows);
+    t.Feed(EncodeAll(e, p));
+    for (int step = 0; step < 30; ++step) {
+      // A rectangle of the picture moved by up to 50 x 20 pixels, new pixels
+      // where it uncovers, and a few random edits.
+      const int32_t rx = int32_t(rng() % uint32_t(w)), ry = int32_t(rng() % uint32_t(h));
+      const int32_t rw = 1 + int32_t(rng() % uint32_t(w - rx)), rh = 1 + int32_t(rng() % uint32_t(h - ry));
+      const int32_t mx = int32_t(rng() % 101) - 50, my = int32_t(rng() % 41) - 20;
+      Picture q = p;
+      for (int32_t y = ry; y < ry + rh; ++y)
+        for (int32_t x = rx; x < rx + rw; ++x) {
+          const int32_t sx = x + mx, sy = y + my;
+          q(x, y) = sx >= 0 && sy >= 0 && sx < w && sy < h ? p(sx, sy) : rng() % 5 * 0x334455;
+        }
+      for (int i = 0; i < int(rng() % 6); ++i) q(int32_t(rng() % uint32_t(w)), int32_t(rng() % uint32_t(h))) = 0xFFFFFF;
+      p = q;
+      std::string out = EncodeAll(e, p);
+      t.Feed(out);
+      ASSERT_EQ(t.error, "");
+      ExpectShows(t, e, p, tc);
+      ExpectOutsideUntouched(t, e.layout());
+    }
+    EXPECT_EQ(t.clears, 1);
+  }
+}
+
+TEST(TermScroll, RowsOutsideTheGivenSpanStayAsTheyWere) {
+  const TileWorld world(43);
+  Encoder e;
+  e.Configure(320, 200, 320, 100, true);
+  TermModel t(320, 100);
+  Picture p = world.Frame(320, 320);
+  t.Feed(EncodeAll(e, p));
+  // The whole view moves, but only pixel rows 40..79 are handed over.
+  Picture next = world.Frame(336, 336);
+  std::string out;
+  e.Encode(next.px.data(), 40, 79, out);
+  TermModel prior = t;
+  t.Feed(out);
+  ASSERT_EQ(t.error, "");
+  EXPECT_GT(t.charShifts + t.rowScrolls, prior.charShifts + prior.rowScrolls);
+  for (int32_t r = 0; r < 100; ++r)
+    for (int32_t c = 0; c < 320; ++c) {
+      const auto& now = t.At(r, c);
+      if (r >= 20 && r < 40) {
+        ASSERT_TRUE(now.half);
+        ASSERT_EQ(now.fg, int32_t(next(c, 2 * r)));
+        ASSERT_EQ(now.bg, int32_t(next(c, 2 * r + 1)));
+      } else {
+        const auto& was = prior.At(r, c);
+        ASSERT_TRUE(now.half == was.half && now.fg == was.fg && now.bg == was.bg) << c << "," << r;
+      }
+    }
+}
+
+TEST(TermScroll, TurnedOffWritesNoShifts) {
+  const TileWorld world(47);
+  Encoder e;
+  e.Configure(320, 200, 320, 100, true);
+  e.SetScrolling(false);
+  EXPECT_FALSE(e.scrolling());
+  TermModel t(320, 100);
+  Picture p = world.Frame(160, 160);
+  t.Feed(EncodeAll(e, p));
+  Picture next = world.Frame(176, 176);
+  t.Feed(EncodeAll(e, next));
+  ASSERT_EQ(t.error, "");
+  EXPECT_EQ(t.charShifts, 0);
+  EXPECT_EQ(t.rowScrolls, 0);
+  ExpectShows(t, e, next, true);
 }
 
 // ---------------------------------------------------------------------------
