@@ -2,7 +2,7 @@
 # mapwalk1 in a terminal, end to end: started in a tmux pane with SCRBK=term,
 # driven with send-keys and read back with capture-pane.
 #
-#   mapwalk1_tmux.sh picture|colour256|signal|sigterm /path/to/mapwalk1
+#   mapwalk1_tmux.sh picture|scroll|colour256|signal|sigterm /path/to/mapwalk1
 #
 # picture    the view appears (player, bricks, frame in their colours), the
 #            digit 6 moves the player and 4 brings the same view back, a
@@ -10,6 +10,11 @@
 #            program with exit code 0 and leaves the terminal usable
 #            (normal screen, cursor shown, line editing and echo back, the
 #            console painted bright white on blue).
+# scroll     in a pane big enough for the page unscaled (with a margin all
+#            round), every move (sideways, up, down, diagonal) leaves the
+#            pane exactly as a full repaint of the same view does: the
+#            terminal's own shifting of cells and rows agrees with the
+#            picture encoder's model of it, and nothing spills beside it.
 # colour256  without COLORTERM the picture uses 256-colour codes.
 # signal     Ctrl+C ends the program and gives the terminal back.
 # sigterm    so does SIGTERM.
@@ -97,7 +102,9 @@ widest() { cap | awk '{ n = gsub(/\xe2\x96\x80/, "&"); if (n > m) m = n } END { 
 
 colourterm="COLORTERM=truecolor"
 [[ "$case_name" == colour256 ]] && colourterm="COLORTERM="
-tmux -S "$sock" -f /dev/null new-session -d -s t -x 100 -y 40 \
+pane_x=100 pane_y=40
+[[ "$case_name" == scroll ]] && pane_x=326 pane_y=104
+tmux -S "$sock" -f /dev/null new-session -d -s t -x $pane_x -y $pane_y \
   "env -u DISPLAY -u WAYLAND_DISPLAY PS1='$ ' TERM=screen-256color bash --norc --noprofile" ||
   { echo "skip: tmux cannot start"; exit 77; }
 tmux -S "$sock" set-option -t t window-size manual >/dev/null 2>&1
@@ -138,6 +145,47 @@ picture)
   [[ "$(pane_flag alternate_on)" == 0 ]] || fail "still on the alternate screen"
   [[ "$(pane_flag cursor_flag)" == 1 ]] || fail "cursor still hidden"
   cap | grep -q $'\e\\[\\([0-9]*;\\)*44[;m]' || fail "console not painted blue"
+  ;;
+scroll)
+  # 320 x 200 unscaled in 326 x 104 cells: 320 cells wide.
+  [[ "$(widest)" == 320 ]] || fail "picture $(widest) cells wide, expected 320"
+  # Waits for the pane to change from $1 and then hold still.
+  settled() {
+    local before=$1 a b i
+    wait_until 5 '[[ "$(cap)" != "$before" ]]' || return 1
+    a=$(cap)
+    for ((i = 0; i < 50; ++i)); do
+      sleep 0.2
+      b=$(cap)
+      [[ "$b" == "$a" ]] && return 0
+      a=$b
+    done
+    return 1
+  }
+  # The pane's cells as seen: tmux reports blank cells beside the picture that
+  # a shift has touched with a colour reset, untouched ones without; both
+  # show the terminal's default colours, so the resets are left out.
+  seen() { sed -e 's/\x1b\[39m\x1b\[49m//g' -e 's/ *$//'; }
+  # Right, down-right, down, up-left, up, left: back where it started.
+  prev=$first
+  for key in 6 3 2 7 8 4; do
+    tmux -S "$sock" send-keys -t t $key
+    settled "$prev" || fail "$key did not move the view"
+    [[ "$(cap | seen)" != "$(seen <<<"$prev")" ]] || fail "$key did not move the view"
+    moved=$(cap | seen)
+    # One column more or less is a new size: the picture is repainted whole,
+    # in the same place (the margin stays 3 cells).
+    for width in 327 326; do
+      tmux -S "$sock" resize-window -t t -x $width -y 104
+      wait_until 5 '[[ "$(cap | seen)" == "$moved" ]]' ||
+        { diff <(echo "$moved" | cat -v) <(cap | seen | cat -v) | cut -c1-300 | head -20; fail "after $key the pane differs from a repaint of it"; }
+    done
+    prev=$(cap)
+  done
+  [[ "$(seen <<<"$prev")" == "$(seen <<<"$first")" ]] || fail "the walk back did not give the first view"
+  tmux -S "$sock" send-keys -t t Escape
+  ended || fail "ESC did not end the program"
+  [[ "$(status)" == STATUS=0 ]] || fail "exit code not 0: $(status)"
   ;;
 colour256)
   grep -q "38;5;" <<<"$first" || fail "no 256-colour codes"
