@@ -446,6 +446,9 @@ void SdlClose() {
   }
   gP.thread.join();
   gP.screen = nullptr;
+  // Nothing of a closed Screen stays held: the frame copy and the event batch.
+  gP.frame = Frame{};
+  std::vector<SDL_Event>().swap(gP.pending);
 }
 
 int SdlOpen(const BackendOpenArgs& args) {

@@ -319,6 +319,9 @@ constexpr long long kHeapSlackBytes = 1 << 20;
 // times its plain price: converting a whole 640 x 480 frame (the flat-out loop
 // dirties it every pass) takes longer than the 10 ms period by itself, so
 // there the check is only that the Presenter never stalls.
+// A gap over the bound may happen in one second out of a hundred (the
+// machine's other work can hold the thread off the processor); a gap of two
+// seconds is a stall in any build.
 #if defined(SOAK_THREAD_SANITIZED)
 constexpr double kMinPassesPerSecond = 5;
 constexpr int64_t kMaxGapNs = 1'000'000'000;
@@ -329,6 +332,7 @@ constexpr int64_t kMaxGapNs = 500'000'000;
 constexpr double kMinPassesPerSecond = 50;
 constexpr int64_t kMaxGapNs = 250'000'000;
 #endif
+constexpr int64_t kStallNs = 2'000'000'000;
 
 // The three programs behind one face.
 struct ProgramRun {
@@ -403,6 +407,19 @@ void LongRun::Soak(ProgramRun run) {
   long long heapStart = -1, heapMax = -1, heapEnd = -1;
   auto nextSample = settled;
   Clock::time_point measuredFrom{};
+  // The Presenter's counters, read and reset once a second.
+  uint64_t passes = 0, presents = 0;
+  int64_t maxGap = 0;
+  int lateSeconds = 0, secondsMeasured = 0;
+  const auto takeStats = [&] {
+    const SdlPresenterStats s = SdlStats();
+    SdlResetStats();
+    passes += s.passes;
+    presents += s.presents;
+    maxGap = std::max(maxGap, s.maxGapNs);
+    lateSeconds += s.maxGapNs >= kMaxGapNs;
+    ++secondsMeasured;
+  };
   while (Clock::now() < end) {
     if (run.iterate()) {
       sawEsc = true;
@@ -419,13 +436,16 @@ void LongRun::Soak(ProgramRun run) {
         heapStart = heap;
         SdlResetStats();
         measuredFrom = now;
+      } else {
+        takeStats();
       }
       residentMax = std::max(residentMax, rss);
       heapMax = std::max(heapMax, heap);
       nextSample += 1s;
     }
   }
-  const SdlPresenterStats stats = SdlStats();
+  const bool running = SdlStats().running;
+  takeStats();
   const double measured = std::chrono::duration<double>(Clock::now() - measuredFrom).count();
   input.Stop();
   residentEnd = ResidentKb();
@@ -442,24 +462,26 @@ void LongRun::Soak(ProgramRun run) {
   }
   UnlockScreen(1, 0);
 
-  const double passRate = measured > 0 ? double(stats.passes) / measured : 0;
+  const double passRate = measured > 0 ? double(passes) / measured : 0;
   std::printf(
       "[soak] %s: %d s, %llu iterations (%.0f/s), input %s: %d keys, %d closes, %d focus "
       "changes; %zu cells visited\n"
       "[soak] %s: resident %ld KiB after 1 s, max %ld, end %ld (growth %ld KiB); heap %lld -> "
       "max %lld, end %lld bytes\n"
-      "[soak] %s: Presenter %llu passes in %.1f s (%.1f/s), %llu presents, max gap %.1f ms\n",
+      "[soak] %s: Presenter %llu passes in %.1f s (%.1f/s), %llu presents, max gap %.1f ms, "
+      "%d of %d seconds with a gap >= %.0f ms\n",
       run.name, seconds, static_cast<unsigned long long>(iterations),
       double(iterations) / std::max(1, seconds), input.UsesXTest() ? "XTest" : "XSendEvent",
       input.Counts().keys, input.Counts().closes, input.Counts().focusChanges, cells.size(),
       run.name, residentStart, residentMax, residentEnd, residentMax - residentStart, heapStart,
-      heapMax, heapEnd, run.name, static_cast<unsigned long long>(stats.passes), measured,
-      passRate, static_cast<unsigned long long>(stats.presents), double(stats.maxGapNs) / 1e6);
+      heapMax, heapEnd, run.name, static_cast<unsigned long long>(passes), measured, passRate,
+      static_cast<unsigned long long>(presents), double(maxGap) / 1e6, lateSeconds,
+      secondsMeasured, double(kMaxGapNs) / 1e6);
   std::fflush(stdout);
   run.release();
 
   EXPECT_FALSE(sawEsc) << "the loop ended as on ESC, which was never sent";
-  EXPECT_TRUE(stats.running) << "the Presenter stopped";
+  EXPECT_TRUE(running) << "the Presenter stopped";
   ASSERT_GE(seconds, 2) << "SOAK_SECONDS must leave time after the first second";
   ASSERT_GE(residentStart, 0);
   // The input really arrived: the walker moved, the close button and the
@@ -468,7 +490,8 @@ void LongRun::Soak(ProgramRun run) {
   EXPECT_TRUE(sawClose) << "no close event reached the Screen";
   EXPECT_TRUE(sawFocus) << "no focus event reached the Screen";
   EXPECT_GE(passRate, kMinPassesPerSecond);
-  EXPECT_LT(stats.maxGapNs, kMaxGapNs);
+  EXPECT_LE(lateSeconds, std::max(1, secondsMeasured / 100)) << "late passes in many seconds";
+  EXPECT_LT(maxGap, kStallNs) << "the Presenter stalled";
   EXPECT_LE(heapMax - heapStart, kHeapSlackBytes) << "heap grew after the first second";
 #ifndef SOAK_SANITIZED
   // A sanitizer's quarantine and shadow memory make the resident size say
