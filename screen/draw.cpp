@@ -149,7 +149,7 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
   auto fill = d.pixel.fill;
   auto put = d.pixel.put;
 
-  LockForDrawing(s);
+  const int32_t lockDepth = LockForDrawing(s);
   if (filled) {
     uint8_t* const* rows = d.rows.data();
     const size_t offset = size_t(cx1) * bpp;
@@ -204,7 +204,7 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
     if (x1 >= vx0) vEdge(x1, k);  // left
   }
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(cy1), int32_t(cy2));
-  UnlockForDrawing(s);
+  UnlockForDrawing(s, lockDepth);
 }
 
 // ---------------------------------------------------------------------------
@@ -246,7 +246,7 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
   int64_t firstRow = INT64_MAX, lastRow = INT64_MIN;
   auto put = d.pixel.put;
 
-  LockForDrawing(s);
+  const int32_t lockDepth = LockForDrawing(s);
   for (int64_t i = iLo; i <= iHi; ++i) {
     const int64_t a = m0 + sm * i;
     const int64_t b = xMajor ? y1 + sy * q : x1 + sx * q;
@@ -265,7 +265,7 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
   if (firstRow <= lastRow && TargetIsVisible(d, s)) {
     MarkDirtyRows(s, int32_t(firstRow), int32_t(lastRow));
   }
-  UnlockForDrawing(s);
+  UnlockForDrawing(s, lockDepth);
 }
 
 }  // namespace
@@ -395,26 +395,48 @@ void PutPixel(ImageBuffer* target, float x, float y, uint32_t colour, int32_t fo
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return;
 
-  LockForDrawing(s);
+  const int32_t lockDepth = LockForDrawing(s);
   uint8_t* row = d.rows[size_t(py)];
   d.pixel.put(row, int32_t(px), colour);
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py));
-  UnlockForDrawing(s);
+  UnlockForDrawing(s, lockDepth);
 }
 
-int32_t GetPixel(ImageBuffer* target, float x, float y) {
+// Any GetPixel: selection, conversion, clipping, any pixel size.
+[[gnu::noinline]] static int32_t GetPixelGeneral(ImageBuffer* target, float x, float y) {
   if (!ReadyContext() || !Select(target)) return -1;
   const DrawContext& d = gLayer.draw;
   Screen& s = *gLayer.screen;
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return -1;
 
-  LockForDrawing(s);
+  const int32_t lockDepth = LockForDrawing(s);
   const uint8_t* row = d.rows[size_t(py)];
   uint32_t v = d.bytesPerPixel == 1 ? row[px] : d.pixel.get(row, int32_t(px));
-  UnlockForDrawing(s);
+  UnlockForDrawing(s, lockDepth);
   if (d.bytesPerPixel == 2 && s.depth == 16) v = Widen565(v);
   return int32_t(v);
+}
+
+int32_t GetPixel(ImageBuffer* target, float x, float y) {
+  // The usual call, taken straight through: the open Screen's work page as the
+  // target (already selected), plain view coordinates, whole numbers, one-byte
+  // pixels. Anything else goes through GetPixelGeneral, with the same result.
+  Screen* const s = gLayer.screen;
+  const DrawContext& d = gLayer.draw;
+  if (s && !target && d.flags == 0 && d.bytesPerPixel == 1 && d.screenId == s->id) [[likely]] {
+    const int32_t wx = TruncToInt32(x), wy = TruncToInt32(y);
+    if (float(wx) == x && float(wy) == y) [[likely]] {
+      // Relative to the view's corner: inside when 0 <= w < view size.
+      if (wx < 0 || wx >= d.view.width || wy < 0 || wy >= d.view.height) return -1;
+      const uint8_t* at = d.rows[size_t(int64_t(wy) + d.view.y)] + (int64_t(wx) + d.view.x);
+      const int32_t lockDepth = LockForDrawing(*s);
+      const uint32_t v = *at;
+      UnlockForDrawing(*s, lockDepth);
+      return int32_t(v);
+    }
+  }
+  return GetPixelGeneral(target, x, y);
 }
 
 void DrawLine(ImageBuffer* target, float x1, float y1, float x2, float y2, uint32_t colour,

@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "backend/backend.h"
 #include "state.h"
 
@@ -30,15 +34,29 @@ inline constexpr int32_t kFullHeaderSize = 32;
 inline constexpr int32_t kPackedHeaderSize = 4;
 inline constexpr uint32_t kFullHeaderType = 7;
 
+// Truncates toward zero when the value lies in the 32-bit range, else gives
+// INT32_MIN (NaN too).
+inline int32_t TruncToInt32(float v) {
+#if defined(__SSE__) || defined(__x86_64__)
+  return _mm_cvtt_ss2si(_mm_set_ss(v));  // the processor's own out-of-range value is INT32_MIN
+#else
+  return (v > -2147483904.0f && v < 2147483648.0f) ? int32_t(v) : INT32_MIN;
+#endif
+}
+
 // Rounds half away from zero; false for NaN. Infinite and out-of-range values
-// are clamped to +-2^31 first.
-// Written without branches on the value's sign or size (a frame converts
-// hundreds of coordinates of either sign): adding +-0.5 to a float widened to
-// double is exact in this range, and truncation then rounds half away from
-// zero; zero of either sign gives 0.
+// are clamped to +-2^31 first. Whole numbers (what programs mostly pass) are
+// taken as they are; otherwise adding +-0.5 to the value widened to double is
+// exact in this range, and truncation then rounds half away from zero (zero
+// of either sign gives 0).
 inline bool RoundCoord(float v, int64_t& out) {
+  const int32_t whole = TruncToInt32(v);
+  if (float(whole) == v) [[likely]] {
+    out = whole;
+    return true;
+  }
   double d = v;
-  if (d != d) [[unlikely]] return false;
+  if (d != d) return false;
   d = d < -kCoordLimit ? -kCoordLimit : d;
   d = d > kCoordLimit ? kCoordLimit : d;
   out = static_cast<int64_t>(d + std::copysign(0.5, d));
@@ -124,20 +142,69 @@ struct ImageShape {
   bool full = false;
 };
 
-// Reads an image header. A packed header's pixel size 0 means `defaultBpp`.
-// False (refused) for negative or huge sizes, a pitch shorter than a row, a
-// pixel size other than 1, 2, 4, or an ImageCreate block too small for what
-// the header claims.
-bool ReadImageShape(const void* image, int32_t defaultBpp, ImageShape& out);
 
 // The put, get and fill routines for 1, 2 or 4 bytes per pixel.
 PixelRoutines RoutinesFor(int32_t bytesPerPixel);
 
 // Registry of live ImageCreate blocks: header address -> writable bytes from
 // the header to the end of the block; 0 when the address is not registered.
-size_t RegisteredImageBytes(const void* header);
+// The count of registered blocks is kept beside it, so that with none (the
+// usual case for images the program keeps in its own arrays) a header check
+// costs no lookup.
+extern size_t gRegisteredImageCount;
+size_t LookUpImageBytes(const void* header);
+inline size_t RegisteredImageBytes(const void* header) {
+  return gRegisteredImageCount ? LookUpImageBytes(header) : 0;
+}
 void RegisterImage(const void* header, size_t bytes);
 void UnregisterImage(const void* header);
+
+inline bool KnownPixelSize(int64_t bpp) { return bpp == 1 || bpp == 2 || bpp == 4; }
+
+// Reads an image header. A packed header's pixel size 0 means `defaultBpp`.
+// False (refused) for negative or huge sizes, a pitch shorter than a row, a
+// pixel size other than 1, 2, 4, or an ImageCreate block too small for what
+// the header claims. Inline: every PutImage reads one.
+inline bool ReadImageShape(const void* image, int32_t defaultBpp, ImageShape& out) {
+  if (!image) return false;
+  const uint8_t* p = static_cast<const uint8_t*>(image);
+  ImageShape s;
+  if (ReadU32(p) == kFullHeaderType) [[unlikely]] {
+    const int64_t bpp = int32_t(ReadU32(p + 4));
+    const int64_t width = int32_t(ReadU32(p + 8));
+    const int64_t height = int32_t(ReadU32(p + 12));
+    const int64_t pitch = int32_t(ReadU32(p + 16));
+    if (!KnownPixelSize(bpp) || width < 0 || height < 0 || width > kMaxImageSide ||
+        height > kMaxImageSide || pitch < width * bpp || pitch > kMaxImagePitch) {
+      return false;
+    }
+    s.bytesPerPixel = int32_t(bpp);
+    s.width = int32_t(width);
+    s.height = int32_t(height);
+    s.pitch = pitch;
+    s.headerSize = kFullHeaderSize;
+    s.full = true;
+  } else {
+    const uint32_t packed = ReadU16(p);
+    int32_t bpp = int32_t(packed & 7);
+    if (bpp == 0) bpp = defaultBpp;
+    if (!KnownPixelSize(bpp)) return false;
+    s.bytesPerPixel = bpp;
+    s.width = int32_t(packed >> 3);
+    s.height = ReadU16(p + 2);
+    s.pitch = int64_t(s.width) * bpp;
+    s.headerSize = kPackedHeaderSize;
+  }
+  if (s.width > 0 && s.height > 0) {
+    if (const size_t room = RegisteredImageBytes(image)) {
+      const uint64_t need = uint64_t(s.headerSize) + uint64_t(s.height - 1) * uint64_t(s.pitch) +
+                            uint64_t(s.width) * uint64_t(s.bytesPerPixel);
+      if (need > room) return false;
+    }
+  }
+  out = s;
+  return true;
+}
 
 // Selects the target like SelectTarget and reports whether drawing into it is
 // possible (a Screen is open and an image target's header is acceptable).
@@ -154,12 +221,27 @@ inline bool ReadyContext() {
 // The counted screen lock around one drawing call's pixel access, inlined:
 // the same as LockScreen() and UnlockScreen(1, 0) (which flags no rows) on the
 // open Screen `s`. The back-end's platform lock is taken and given back at the
-// outermost level only.
-inline void LockForDrawing(Screen& s) {
-  if (s.lockCount++ == 0) s.backend->lock();
+// outermost level only. LockForDrawing returns the depth it found; when the
+// nesting in between is balanced (always, unless a blend routine locks on its
+// own), UnlockForDrawing stores that depth back instead of counting down, so
+// back-to-back calls do not wait on each other's counter updates.
+inline int32_t LockForDrawing(Screen& s) {
+  const int32_t depth = s.lockCount;
+  if (depth == 0) [[likely]] {
+    s.backend->lock();
+    s.lockCount = 1;
+  } else {
+    s.lockCount = depth + 1;
+  }
+  return depth;
 }
-inline void UnlockForDrawing(Screen& s) {
-  if (s.lockCount > 0 && --s.lockCount == 0) s.backend->unlock();
+inline void UnlockForDrawing(Screen& s, int32_t depth) {
+  if (s.lockCount != depth + 1) [[unlikely]] {
+    UnlockScreen(1, 0);
+    return;
+  }
+  s.lockCount = depth;
+  if (depth == 0) s.backend->unlock();
 }
 
 // Selects the target with the work page fast path inlined.

@@ -38,6 +38,8 @@ class ImageRegistry {
     slots_[i] = Entry{key, bytes};
   }
 
+  size_t Count() const { return count_; }
+
   void Erase(const void* key) {
     if (count_ == 0) return;
     size_t i = Slot(key);
@@ -90,55 +92,20 @@ ImageRegistry& Registry() {
   return *registry;
 }
 
-bool KnownPixelSize(int64_t bpp) { return bpp == 1 || bpp == 2 || bpp == 4; }
-
 }  // namespace
 
 namespace draw_detail {
 
-size_t RegisteredImageBytes(const void* header) { return Registry().Find(header); }
-void RegisterImage(const void* header, size_t bytes) { Registry().Insert(header, bytes); }
-void UnregisterImage(const void* header) { Registry().Erase(header); }
+size_t gRegisteredImageCount = 0;
 
-bool ReadImageShape(const void* image, int32_t defaultBpp, ImageShape& out) {
-  if (!image) return false;
-  const uint8_t* p = static_cast<const uint8_t*>(image);
-  ImageShape s;
-  if (ReadU32(p) == kFullHeaderType) {
-    const int64_t bpp = int32_t(ReadU32(p + 4));
-    const int64_t width = int32_t(ReadU32(p + 8));
-    const int64_t height = int32_t(ReadU32(p + 12));
-    const int64_t pitch = int32_t(ReadU32(p + 16));
-    if (!KnownPixelSize(bpp) || width < 0 || height < 0 || width > kMaxImageSide ||
-        height > kMaxImageSide || pitch < width * bpp || pitch > kMaxImagePitch) {
-      return false;
-    }
-    s.bytesPerPixel = int32_t(bpp);
-    s.width = int32_t(width);
-    s.height = int32_t(height);
-    s.pitch = pitch;
-    s.headerSize = kFullHeaderSize;
-    s.full = true;
-  } else {
-    const uint32_t packed = ReadU16(p);
-    int32_t bpp = int32_t(packed & 7);
-    if (bpp == 0) bpp = defaultBpp;
-    if (!KnownPixelSize(bpp)) return false;
-    s.bytesPerPixel = bpp;
-    s.width = int32_t(packed >> 3);
-    s.height = ReadU16(p + 2);
-    s.pitch = int64_t(s.width) * bpp;
-    s.headerSize = kPackedHeaderSize;
-  }
-  if (s.width > 0 && s.height > 0) {
-    if (const size_t room = RegisteredImageBytes(image)) {
-      const uint64_t need = uint64_t(s.headerSize) + uint64_t(s.height - 1) * uint64_t(s.pitch) +
-                            uint64_t(s.width) * uint64_t(s.bytesPerPixel);
-      if (need > room) return false;
-    }
-  }
-  out = s;
-  return true;
+size_t LookUpImageBytes(const void* header) { return Registry().Find(header); }
+void RegisterImage(const void* header, size_t bytes) {
+  Registry().Insert(header, bytes);
+  gRegisteredImageCount = Registry().Count();
+}
+void UnregisterImage(const void* header) {
+  Registry().Erase(header);
+  gRegisteredImageCount = Registry().Count();
 }
 
 }  // namespace draw_detail
@@ -292,11 +259,11 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
   const size_t rowBytes = size_t(width) * bpp;
   const size_t offset = size_t(ax) * bpp;
   Screen& s = *gLayer.screen;
-  LockForDrawing(s);
+  const int32_t lockDepth = LockForDrawing(s);
   for (int64_t y = ay; y <= by; ++y, out += pitch) {
     std::memmove(out, d.rows[size_t(y)] + offset, rowBytes);
   }
-  UnlockForDrawing(s);
+  UnlockForDrawing(s, lockDepth);
   return SetError(0);
 }
 
@@ -304,9 +271,12 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
 // PutImage
 // ---------------------------------------------------------------------------
 
-int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
-                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
-                 BlendRoutine blend, void* blendParam) {
+// Any PutImage: every form, header, raster mode, source rectangle and clip.
+[[gnu::noinline]] static int32_t PutImageGeneral(ImageBuffer* target, float x, float y,
+                                                 const void* image, int32_t sx1, int32_t sy1,
+                                                 int32_t sx2, int32_t sy2, int32_t form,
+                                                 int32_t mode, int32_t alpha, BlendRoutine blend,
+                                                 void* blendParam) {
   if (!ReadyContext() || !image) return SetError(1);
   if (!Select(target)) return SetError(1);
   DrawContext& d = gLayer.draw;
@@ -377,11 +347,50 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
   const uint8_t* src = static_cast<const uint8_t*>(image) + img.headerSize +
                        size_t(srcY) * size_t(img.pitch) + size_t(srcX) * img.bytesPerPixel;
   Screen& s = *gLayer.screen;
-  LockForDrawing(s);
+  const int32_t lockDepth = LockForDrawing(s);
   uint8_t* dst = d.rows[size_t(py)] + size_t(px) * d.bytesPerPixel;
   routine(src, dst, int32_t(w), int32_t(h), int32_t(img.pitch), d.pitch, alpha, blend,
           blendParam);
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py + h - 1));
-  UnlockForDrawing(s);
+  UnlockForDrawing(s, lockDepth);
   return SetError(0);
+}
+
+int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
+                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
+                 BlendRoutine blend, void* blendParam) {
+  // The usual call, taken straight through: a whole image with a packed header
+  // (not an ImageCreate block) in Or or Xor mode, at whole-number coordinates
+  // on the open Screen's work page (already selected, plain view coordinates),
+  // lying wholly inside the view. Anything else goes through PutImageGeneral,
+  // with the same result.
+  Screen* const s = gLayer.screen;
+  DrawContext& d = gLayer.draw;
+  if (s && !target && image && d.flags == 0 && form == 0 && sx1 == kOmitted &&
+      (mode == RasterMode::Or || mode == RasterMode::Xor) && d.screenId == s->id &&
+      gRegisteredImageCount == 0) [[likely]] {
+    const uint32_t head = ReadU32(image);
+    const int32_t wx = TruncToInt32(x), wy = TruncToInt32(y);
+    const int32_t bpp = d.bytesPerPixel;
+    const int32_t width = int32_t((head & 0xFFFFu) >> 3), height = int32_t(head >> 16);
+    const uint32_t bppField = head & 7;
+    const BlitTable* table = d.blitCache[mode];
+    if (head != kFullHeaderType && (bppField == 0 || int32_t(bppField) == bpp) && table &&
+        float(wx) == x && float(wy) == y && width > 0 && height > 0 && wx >= 0 && wy >= 0 &&
+        int64_t(wx) + width <= d.view.width && int64_t(wy) + height <= d.view.height) [[likely]] {
+      const BlitRoutine routine = table->byPixelSize[bpp];
+      d.lastX = x;
+      d.lastY = y;
+      const int64_t px = int64_t(wx) + d.view.x, py = int64_t(wy) + d.view.y;
+      const uint8_t* src = static_cast<const uint8_t*>(image) + kPackedHeaderSize;
+      const int32_t lockDepth = LockForDrawing(*s);
+      uint8_t* dst = d.rows[size_t(py)] + size_t(px) * size_t(bpp);
+      routine(src, dst, width, height, width * bpp, d.pitch, alpha, blend, blendParam);
+      if (TargetIsVisible(d, *s)) MarkDirtyRows(*s, int32_t(py), int32_t(py + height - 1));
+      UnlockForDrawing(*s, lockDepth);
+      return SetError(0);
+    }
+  }
+  return PutImageGeneral(target, x, y, image, sx1, sy1, sx2, sy2, form, mode, alpha, blend,
+                         blendParam);
 }
