@@ -1,13 +1,14 @@
 // null.cpp - the windowless back-end: shows nothing, always opens.
 //
-// Its platform lock is a flag taken with one atomic exchange: no Presenter
-// thread contends for it, and drawing takes it once per call, so the
-// uncontended path must cost next to nothing. A thread that does find it
-// held yields until it is given back.
+// Its platform lock is a plain flag: nothing runs beside the program's
+// thread on this back-end (there is no Presenter; keys are read on the
+// program's thread, in InKey), so there is nobody to exclude, and drawing,
+// which takes the lock once per call, pays no atomic operation for it. The
+// flag still catches the platform lock being taken twice.
 // Keys come from standard input, so scripted runs work headless:
 // `printf '66\033' | SCRBK=null ./mapwalk1`. A key is handed to the window
 // ring only when the ring is empty, so every key is seen by one frame.
-#include <atomic>
+#include <cassert>
 #include <chrono>
 #include <thread>
 
@@ -17,7 +18,7 @@
 
 namespace {
 
-std::atomic<bool> gLocked{false};
+bool gLocked = false;
 int32_t gRefresh = 0;
 
 int Open(const BackendOpenArgs& args) {
@@ -26,11 +27,10 @@ int Open(const BackendOpenArgs& args) {
 }
 void Close() {}
 void Lock() {
-  while (gLocked.exchange(true, std::memory_order_acquire)) {
-    while (gLocked.load(std::memory_order_relaxed)) std::this_thread::yield();
-  }
+  assert(!gLocked && "the platform lock is taken at the outermost level only");
+  gLocked = true;
 }
-void Unlock() { gLocked.store(false, std::memory_order_release); }
+void Unlock() { gLocked = false; }
 void SetPaletteEntry(int32_t, uint8_t, uint8_t, uint8_t) {}
 void WaitRetrace() {
   std::this_thread::sleep_for(std::chrono::milliseconds(gRefresh > 0 ? 1000 / gRefresh : 16));
