@@ -281,8 +281,8 @@ class WalkerE2E : public ::testing::TestWithParam<ProgramInfo> {
   // flip on the program's own clock.
   std::vector<std::vector<uint8_t>> Expect(int32_t x, int32_t y) const {
     const ProgramInfo& i = GetParam();
-    return {ExpectedPage(assets_, i.width, i.height, i.offset, x, y, 0),
-            ExpectedPage(assets_, i.width, i.height, i.offset, x, y, 1)};
+    return {ReferenceFrame(assets_, i.width, i.height, i.offset, x, y, 0),
+            ReferenceFrame(assets_, i.width, i.height, i.offset, x, y, 1)};
   }
   std::string Why(int32_t x, int32_t y, const Capture& c) const {
     return SameWindow(Expect(x, y)[0], GetParam().width, GetParam().height, c).message();

@@ -160,8 +160,8 @@ class Headless : public ::testing::TestWithParam<ProgramInfo> {
     EXPECT_EQ(WEXITSTATUS(run.status), 0);
     Image shot;
     ASSERT_TRUE(ReadPng(dir_ / "shot.png", shot)) << "no screenshot";
-    const auto a = ExpectedPage(assets_, p.width, p.height, p.offset, x, y, 0);
-    const auto b = ExpectedPage(assets_, p.width, p.height, p.offset, x, y, 1);
+    const auto a = ReferenceFrame(assets_, p.width, p.height, p.offset, x, y, 0);
+    const auto b = ReferenceFrame(assets_, p.width, p.height, p.offset, x, y, 1);
     EXPECT_TRUE(SameFrame(a, p.width, p.height, shot) || SameFrame(b, p.width, p.height, shot))
         << SameFrame(a, p.width, p.height, shot).message();
   }
