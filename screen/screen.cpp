@@ -12,6 +12,7 @@
 
 #include "backend/backend.h"
 #include "state.h"
+#include "testing.h"
 
 LayerState gLayer;
 
@@ -456,4 +457,14 @@ void UnlockScreen(int32_t first, int32_t last) {
   if (gLayer.draw.workPage == s->visiblePage && first <= last && last < s->height)
     MarkDirtyRows(*s, first, last);
   if (--s->lockCount == 0) s->backend->unlock();
+}
+
+void ResetLayerForTests() {
+  CloseScreen(false);
+  CloseAllFiles();
+  const uint32_t screenCounter = gLayer.screenCounter;  // ids stay unique across resets
+  const bool endHook = gLayer.endHookRegistered;
+  gLayer = LayerState{};
+  gLayer.screenCounter = screenCounter;
+  gLayer.endHookRegistered = endHook;
 }
