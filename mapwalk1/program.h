@@ -10,6 +10,8 @@
 
 namespace mapwalk1 {
 
+using namespace scr;
+
 // A capture buffer: a 17 x 17 table of 32-bit whole numbers (1156 bytes)
 // used as one block; a 16 x 16 packed capture takes 260 of them.
 using TileBuffer = int32_t[17 * 17];

@@ -10,6 +10,8 @@
 
 namespace mapwalk2 {
 
+using namespace scr;
+
 // Capture buffers: tables of 32-bit whole numbers used as one block each.
 using TileBuffer = int32_t[17 * 17];  // 1156 bytes
 using MapBuffer = int32_t[65 * 33];   // 8580 bytes: 4 header bytes and 2048 pixels

@@ -11,6 +11,8 @@
 
 namespace mapwalk3 {
 
+using namespace scr;
+
 struct Program {
   // Program-wide: the six images (none when one could not be made), the
   // view, the block tests and the flame phase.

@@ -11,9 +11,10 @@
 #include <emmintrin.h>
 #endif
 
-#include "draw_internal.h"
+#include "blit.h"
 
-namespace draw_detail {
+namespace scr {
+
 namespace {
 
 struct OrOp {
@@ -185,4 +186,5 @@ bool HaveWideUnits() {
   return wide;
 }
 
-}  // namespace draw_detail
+
+}  // namespace scr

@@ -1,61 +1,47 @@
 // clock.cpp - Timer: seconds on the monotonic clock.
 //
 // The source is chosen once, at the first call: the high-resolution counter
-// (CLOCK_MONOTONIC, nanosecond counts times the reciprocal of its frequency)
-// when the system reports a resolution for it and reads it, otherwise a
-// millisecond tick count. Nothing is subtracted: the value counts from the
-// clock's own origin (for Linux, about the system's start).
+// (CLOCK_MONOTONIC, in nanoseconds) when the system reports a resolution for
+// it and reads it, otherwise a millisecond tick count that wraps after 2^32
+// ms like a 32-bit tick count. Nothing is subtracted: the value counts from
+// the clock's own origin (for Linux, about the system's start).
 #include <time.h>
 
 #include <cstdint>
 
-#include "screen.h"
-#include "termkeys.h"
+#include "state.h"
+
+namespace scr {
 
 namespace {
 
-enum class Source { Unchosen, Ticks, HighRes };
-
-Source gSource = Source::Unchosen;
-double gReciprocal = 0;  // seconds per count of the high-resolution counter
-
-constexpr int64_t kCountsPerSecond = 1000000000;  // CLOCK_MONOTONIC counts nanoseconds
-
-void ChooseSource() {
+ClockSource ChooseSource() {
   timespec res{}, now{};
-  if (clock_getres(CLOCK_MONOTONIC, &res) == 0 && (res.tv_sec != 0 || res.tv_nsec != 0) &&
-      clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
-    gReciprocal = 1.0 / static_cast<double>(kCountsPerSecond);
-    gSource = Source::HighRes;
-  } else {
-    gSource = Source::Ticks;
-  }
+  const bool highRes = clock_getres(CLOCK_MONOTONIC, &res) == 0 &&
+                       (res.tv_sec != 0 || res.tv_nsec != 0) &&
+                       clock_gettime(CLOCK_MONOTONIC, &now) == 0;
+  return highRes ? ClockSource::HighRes : ClockSource::Ticks;
 }
 
-// Milliseconds since the clock's origin, wrapping after 2^32 like a 32-bit tick count.
-uint32_t TickCount() {
+double TickSeconds() {
   timespec ts{};
   if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) != 0 && clock_gettime(CLOCK_MONOTONIC, &ts) != 0 &&
       clock_gettime(CLOCK_REALTIME, &ts) != 0)
     return 0;
-  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);
+  const uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+  return double(uint32_t(ms)) * 0.001;
 }
 
 }  // namespace
 
-double TickSeconds() { return static_cast<double>(TickCount()) * 0.001; }
-
 double Timer() {
-  if (gSource == Source::HighRes) {
+  if (gLayer.clock == ClockSource::HighRes) [[likely]] {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const int64_t count = static_cast<int64_t>(ts.tv_sec) * kCountsPerSecond + ts.tv_nsec;
-    return static_cast<double>(count) * gReciprocal;
+    return double(int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec) * 1e-9;
   }
-  if (gSource == Source::Unchosen) {
-    ChooseSource();
-    return Timer();
-  }
-  return TickSeconds();
+  if (gLayer.clock == ClockSource::Unchosen) gLayer.clock = ChooseSource();
+  return gLayer.clock == ClockSource::HighRes ? Timer() : TickSeconds();
 }
+
+}  // namespace scr

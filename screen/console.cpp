@@ -4,34 +4,39 @@
 // become ANSI SGR codes; clears and the cursor become CSI sequences. Nothing
 // is written unless standard output is a terminal, so piped or redirected
 // output stays clean.
-#include <sys/ioctl.h>
+#include "console.h"
+
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "backend/posix.h"
 #include "state.h"
+#include "textview.h"
+
+namespace scr {
 
 namespace {
 
-bool IsTerminal() { return isatty(STDOUT_FILENO) == 1; }
-
 void Emit(const std::string& s) {
-  if (!IsTerminal()) return;
+  if (!StdoutIsTerminal()) return;
   std::fflush(stdout);
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t n = write(STDOUT_FILENO, s.data() + done, s.size() - done);
-    if (n <= 0) return;
-    done += size_t(n);
-  }
+  WriteAll(STDOUT_FILENO, s.data(), s.size());
 }
 
-// The console window's rows: the terminal's, or 25 when it reports no size.
+// The console window's size: the terminal's, or the size last set when it
+// reports none (output not a terminal).
+void ConsoleSize(int32_t& columns, int32_t& rows) {
+  columns = gLayer.console.columns;
+  rows = gLayer.console.rows;
+  TerminalSize(columns, rows);
+}
+
 int32_t ConsoleRows() {
-  winsize ws{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0) return ws.ws_row;
-  return 25;
+  int32_t columns, rows;
+  ConsoleSize(columns, rows);
+  return rows;
 }
 
 // SGR for the current 16-colour attribute. Colour order differs between the
@@ -97,9 +102,14 @@ int32_t ConsoleSetTextView(int32_t first, int32_t last) {
 
 // The terminal's own size belongs to the user: the console records the size
 // asked for and resets its text view, but does not resize the terminal window.
+// Asked for nothing, it reports the size the console really has.
 int32_t ConsoleSetWidth(int32_t columns, int32_t rows) {
   ConsoleState& c = gLayer.console;
-  if (columns <= 0 && rows <= 0) return c.rows * 65536 + c.columns;
+  if (columns <= 0 && rows <= 0) {
+    int32_t shownColumns, shownRows;
+    ConsoleSize(shownColumns, shownRows);
+    return shownRows * 65536 + shownColumns;
+  }
   if (columns > 0) c.columns = columns;
   if (rows > 0) c.rows = rows;
   c.textTop = -1;
@@ -109,3 +119,5 @@ int32_t ConsoleSetWidth(int32_t columns, int32_t rows) {
   Emit(MoveTo(0, 0));
   return 0;
 }
+
+}  // namespace scr

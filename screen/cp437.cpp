@@ -5,6 +5,8 @@
 
 #include "screen.h"
 
+namespace scr {
+
 namespace {
 
 struct Pair {
@@ -72,3 +74,5 @@ uint8_t UnicodeToCp437(uint32_t codepoint) {
   if (it == kSorted.end() || it->unicode != codepoint) return 0;
   return it->byte;
 }
+
+}  // namespace scr

@@ -18,6 +18,8 @@
 
 #include "state.h"
 
+namespace scr {
+
 // The operations of an open file, in table order. Only readBytes and close are
 // used by number input; the ones a disk file does not need are left empty.
 struct FileOps {
@@ -495,3 +497,5 @@ void CloseAllFiles() {
   }
   for (int32_t n = 1; n <= 255; ++n) ClearSlot(gLayer.files[n + 1]);
 }
+
+}  // namespace scr

@@ -1,114 +1,21 @@
-// image.cpp - image buffers: ImageCreate, ImageDestroy, GetImage, PutImage,
-// header reading, and the registry of blocks that ImageCreate made.
+// image.cpp - image buffers: ImageCreate, ImageDestroy, GetImage, PutImage.
 //
-// The registry lets GetImage use an ImageCreate block as its own extent when
-// the caller gives none, and lets headers that claim more than their block
-// holds be refused instead of read or written past the end.
+// ImageCreate's blocks are registered (gLayer.images), so that GetImage can
+// use such a block as its own extent when the caller gives none, and headers
+// that claim more than their block holds are refused instead of read or
+// written past the end.
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "draw_internal.h"
+#include "blit.h"
+#include "draw.h"
+#include "imageheader.h"
+#include "lock.h"
+#include "pixels.h"
 
-using namespace draw_detail;
-
-namespace {
-
-// ---------------------------------------------------------------------------
-// Registry: open addressing with linear probing, keyed by header address.
-// ---------------------------------------------------------------------------
-
-class ImageRegistry {
- public:
-  size_t Find(const void* key) const {
-    if (count_ == 0) return 0;
-    for (size_t i = Slot(key);; i = (i + 1) & mask_) {
-      if (slots_[i].key == key) return slots_[i].bytes;
-      if (!slots_[i].key) return 0;
-    }
-  }
-
-  void Insert(const void* key, size_t bytes) {
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
-    size_t i = Slot(key);
-    while (slots_[i].key && slots_[i].key != key) i = (i + 1) & mask_;
-    if (!slots_[i].key) ++count_;
-    slots_[i] = Entry{key, bytes};
-  }
-
-  size_t Count() const { return count_; }
-
-  void Erase(const void* key) {
-    if (count_ == 0) return;
-    size_t i = Slot(key);
-    while (slots_[i].key != key) {
-      if (!slots_[i].key) return;
-      i = (i + 1) & mask_;
-    }
-    // Backward-shift deletion keeps every probe chain unbroken.
-    size_t hole = i;
-    for (size_t j = (i + 1) & mask_; slots_[j].key; j = (j + 1) & mask_) {
-      const size_t home = Slot(slots_[j].key);
-      const bool movable = hole <= j ? (home <= hole || home > j) : (home <= hole && home > j);
-      if (movable) {
-        slots_[hole] = slots_[j];
-        hole = j;
-      }
-    }
-    slots_[hole] = Entry{};
-    --count_;
-  }
-
- private:
-  struct Entry {
-    const void* key = nullptr;
-    size_t bytes = 0;
-  };
-
-  size_t Slot(const void* key) const {
-    const uint64_t h = (uint64_t(reinterpret_cast<uintptr_t>(key)) >> 4) * 0x9E3779B97F4A7C15ull;
-    return size_t(h >> 32) & mask_;
-  }
-
-  void Grow() {
-    std::vector<Entry> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : old.size() * 2, Entry{});
-    mask_ = slots_.size() - 1;
-    count_ = 0;
-    for (const Entry& e : old) {
-      if (e.key) Insert(e.key, e.bytes);
-    }
-  }
-
-  std::vector<Entry> slots_;
-  size_t mask_ = 0;
-  size_t count_ = 0;
-};
-
-ImageRegistry& Registry() {
-  static ImageRegistry* registry = new ImageRegistry;  // lives to process end
-  return *registry;
-}
-
-}  // namespace
-
-namespace draw_detail {
-
-size_t gRegisteredImageCount = 0;
-
-size_t LookUpImageBytes(const void* header) { return Registry().Find(header); }
-void RegisterImage(const void* header, size_t bytes) {
-  Registry().Insert(header, bytes);
-  gRegisteredImageCount = Registry().Count();
-}
-void UnregisterImage(const void* header) {
-  Registry().Erase(header);
-  gRegisteredImageCount = Registry().Count();
-}
-
-}  // namespace draw_detail
+namespace scr {
 
 // ---------------------------------------------------------------------------
 // ImageCreate / ImageDestroy
@@ -118,12 +25,13 @@ static_assert(alignof(std::max_align_t) >= 16, "blocks must start 16-byte aligne
 
 ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t depth,
                          uint32_t flags, HeaderForm form) {
-  if (!ReadyContext() || width <= 0 || height <= 0) {
+  // A side over what any header accepts would make an image no call can use.
+  if (!gLayer.screen || width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) {
     SetError(1);
     return nullptr;
   }
   const int64_t bpp = depth <= 0 ? gLayer.screen->bytesPerPixel : (int64_t(depth) + 7) / 8;
-  if (!KnownPixelSize(bpp)) {
+  if (bpp != 1 && bpp != 2 && bpp != 4) {
     SetError(1);
     return nullptr;
   }
@@ -139,7 +47,7 @@ ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t
   uint64_t size;
   if (full) {
     pitch = (int64_t(width) * bpp + 15) & ~int64_t(15);
-    if (pitch > kMaxImagePitch || height > kMaxImageSide) {
+    if (pitch > kMaxImagePitch) {
       SetError(1);
       return nullptr;
     }
@@ -152,7 +60,7 @@ ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t
     pitch = int64_t(width) * bpp;
     size = uint64_t(height) * uint64_t(pitch) + 22;
   }
-  if (size > kMaxImageBlock) {
+  if (size > uint64_t(1) << 40) {  // more than any allocator gives
     SetError(4);
     return nullptr;
   }
@@ -165,25 +73,13 @@ ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t
   uint8_t* header = reinterpret_cast<uint8_t*>((reinterpret_cast<uintptr_t>(block) + 18) &
                                                ~uintptr_t(15));
   std::memcpy(header - sizeof(void*), &block, sizeof(void*));
-  if (full) {
-    WriteU32(header, kFullHeaderType);
-    WriteU32(header + 4, uint32_t(bpp));
-    WriteU32(header + 8, uint32_t(width));
-    WriteU32(header + 12, uint32_t(height));
-    WriteU32(header + 16, uint32_t(pitch));
-    std::memset(header + 24, 0, 8);
-  } else {
-    WriteU16(header + 2, uint16_t(height));
-    WriteU16(header, uint16_t((uint32_t(width) << 3) | uint32_t(bpp)));
-  }
-  RegisterImage(header, size_t(block + size - header));
+  WriteImageHeader(header, full, int32_t(bpp), width, height, pitch);
+  if (full) std::memset(header + 24, 0, 8);
+  gLayer.images[header] = size_t(block + size - header);
 
   // The fill runs with the new image as the target, padding included.
-  SelectTargetChecked(header);
-  const PixelRoutines routines = RoutinesFor(int32_t(bpp));
-  uint8_t* row = header + (full ? kFullHeaderSize : kPackedHeaderSize);
-  const int32_t perRow = int32_t(pitch / bpp);
-  for (int32_t y = 0; y < height; ++y, row += pitch) routines.fill(row, perRow, fill);
+  SelectTarget(header);
+  FillPixels(header + (full ? kFullHeaderSize : kPackedHeaderSize), height * pitch / bpp, int32_t(bpp), fill);
 
   SetError(0);
   return reinterpret_cast<ImageBuffer*>(header);
@@ -193,7 +89,7 @@ void ImageDestroy(ImageBuffer* image) {
   if (!image || !RegisteredImageBytes(image)) return;  // only blocks ImageCreate made
   uint8_t* block;
   std::memcpy(&block, reinterpret_cast<uint8_t*>(image) - sizeof(void*), sizeof(void*));
-  UnregisterImage(image);
+  gLayer.images.erase(image);
   DrawContext& d = gLayer.draw;
   // Forget it as the target; the image-target flag stays, so the next
   // selection starts afresh.
@@ -207,7 +103,7 @@ void ImageDestroy(ImageBuffer* image) {
 
 int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, void* destination,
                  int32_t form, const BufferExtent* extent, HeaderForm header) {
-  if (!ReadyContext() || !SelectTargetChecked(target)) return SetError(1);
+  if (!SelectTarget(target)) return SetError(1);
   DrawContext& d = gLayer.draw;
   ApplyCornerForm(d, form, x1, y1, x2, y2);
   int64_t ax, ay, bx, by;
@@ -244,26 +140,15 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
     if (need > room) return SetError(1);
   }
 
-  uint8_t* out = static_cast<uint8_t*>(destination);
-  if (full) {
-    WriteU32(out, kFullHeaderType);
-    WriteU32(out + 4, uint32_t(bpp));
-    WriteU32(out + 8, uint32_t(width));
-    WriteU32(out + 12, uint32_t(height));
-    WriteU32(out + 16, uint32_t(pitch));
-  } else {
-    WriteU16(out + 2, uint16_t(height));
-    WriteU16(out, uint16_t((uint32_t(width) << 3) | uint32_t(bpp)));
-  }
-  out += headerSize;
+  WriteImageHeader(destination, full, bpp, width, height, pitch);
+  uint8_t* out = static_cast<uint8_t*>(destination) + headerSize;
   const size_t rowBytes = size_t(width) * bpp;
   const size_t offset = size_t(ax) * bpp;
-  Screen& s = *gLayer.screen;
-  const int32_t lockDepth = LockForDrawing(s);
+  LockScreen();
   for (int64_t y = ay; y <= by; ++y, out += pitch) {
     std::memmove(out, d.rows[size_t(y)] + offset, rowBytes);
   }
-  UnlockForDrawing(s, lockDepth);
+  UnlockScreen(1, 0);
   return SetError(0);
 }
 
@@ -271,14 +156,10 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
 // PutImage
 // ---------------------------------------------------------------------------
 
-// Any PutImage: every form, header, raster mode, source rectangle and clip.
-[[gnu::noinline]] static int32_t PutImageGeneral(ImageBuffer* target, float x, float y,
-                                                 const void* image, int32_t sx1, int32_t sy1,
-                                                 int32_t sx2, int32_t sy2, int32_t form,
-                                                 int32_t mode, int32_t alpha, BlendRoutine blend,
-                                                 void* blendParam) {
-  if (!ReadyContext() || !image) return SetError(1);
-  if (!Select(target)) return SetError(1);
+int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
+                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
+                 BlendRoutine blend, void* blendParam) {
+  if (!gLayer.screen || !image || !SelectTarget(target)) return SetError(1);
   DrawContext& d = gLayer.draw;
   if (form < 0 || form > 3) return SetError(1);
   if (form >= 2) {
@@ -305,11 +186,7 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
   } else if (mode == RasterMode::AlphaByte) {
     return SetError(1);  // the alpha-byte routine only joins 1-byte images to 4-byte targets
   }
-  const BlitTable* table = d.blitCache[mode];
-  if (!table) {
-    table = HaveWideUnits() ? WideBlitTable(mode) : PlainBlitTable(mode);
-    d.blitCache[mode] = table;
-  }
+  const BlitTable* table = HaveWideUnits() ? WideBlitTable(mode) : PlainBlitTable(mode);
   const BlitRoutine routine = table->byPixelSize[d.bytesPerPixel];
   if (!routine) return SetError(1);
 
@@ -347,50 +224,13 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
   const uint8_t* src = static_cast<const uint8_t*>(image) + img.headerSize +
                        size_t(srcY) * size_t(img.pitch) + size_t(srcX) * img.bytesPerPixel;
   Screen& s = *gLayer.screen;
-  const int32_t lockDepth = LockForDrawing(s);
+  LockScreen();
   uint8_t* dst = d.rows[size_t(py)] + size_t(px) * d.bytesPerPixel;
   routine(src, dst, int32_t(w), int32_t(h), int32_t(img.pitch), d.pitch, alpha, blend,
           blendParam);
   if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py + h - 1));
-  UnlockForDrawing(s, lockDepth);
+  UnlockScreen(1, 0);
   return SetError(0);
 }
 
-int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
-                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
-                 BlendRoutine blend, void* blendParam) {
-  // The usual call, taken straight through: a whole image with a packed header
-  // (not an ImageCreate block) in Or or Xor mode, at whole-number coordinates
-  // on the open Screen's work page (already selected, plain view coordinates),
-  // lying wholly inside the view. Anything else goes through PutImageGeneral,
-  // with the same result.
-  Screen* const s = gLayer.screen;
-  DrawContext& d = gLayer.draw;
-  if (s && !target && image && d.flags == 0 && form == 0 && sx1 == kOmitted &&
-      (mode == RasterMode::Or || mode == RasterMode::Xor) && d.screenId == s->id &&
-      gRegisteredImageCount == 0) [[likely]] {
-    const uint32_t head = ReadU32(image);
-    const int32_t wx = TruncToInt32(x), wy = TruncToInt32(y);
-    const int32_t bpp = d.bytesPerPixel;
-    const int32_t width = int32_t((head & 0xFFFFu) >> 3), height = int32_t(head >> 16);
-    const uint32_t bppField = head & 7;
-    const BlitTable* table = d.blitCache[mode];
-    if (head != kFullHeaderType && (bppField == 0 || int32_t(bppField) == bpp) && table &&
-        float(wx) == x && float(wy) == y && width > 0 && height > 0 && wx >= 0 && wy >= 0 &&
-        int64_t(wx) + width <= d.view.width && int64_t(wy) + height <= d.view.height) [[likely]] {
-      const BlitRoutine routine = table->byPixelSize[bpp];
-      d.lastX = x;
-      d.lastY = y;
-      const int64_t px = int64_t(wx) + d.view.x, py = int64_t(wy) + d.view.y;
-      const uint8_t* src = static_cast<const uint8_t*>(image) + kPackedHeaderSize;
-      const int32_t lockDepth = LockForDrawing(*s);
-      uint8_t* dst = d.rows[size_t(py)] + size_t(px) * size_t(bpp);
-      routine(src, dst, width, height, width * bpp, d.pitch, alpha, blend, blendParam);
-      if (TargetIsVisible(d, *s)) MarkDirtyRows(*s, int32_t(py), int32_t(py + height - 1));
-      UnlockForDrawing(*s, lockDepth);
-      return SetError(0);
-    }
-  }
-  return PutImageGeneral(target, x, y, image, sx1, sy1, sx2, sy2, form, mode, alpha, blend,
-                         blendParam);
-}
+}  // namespace scr

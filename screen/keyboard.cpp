@@ -3,31 +3,17 @@
 // While a Screen is open its Presenter posts into the window ring (under the
 // platform lock) and InKey pops from it under LockScreen. Otherwise InKey
 // reads the console itself: on Linux the console is standard input (a
-// terminal in raw mode, or a pipe or file), decoded by termkeys.
+// terminal in raw mode, or a pipe or file), decoded by the key decoder.
 #include <cstdint>
 
 #include "backend/backend.h"
-#include "screen.h"
-#include "state.h"
-#include "termkeys.h"
+#include "backend/posix.h"
+#include "keys.h"
+#include "lock.h"
+
+namespace scr {
 
 namespace {
-
-template <int N>
-void Post(KeyRing<N>& ring, KeyCode code) {
-  ring.slots[ring.tail] = code;
-  const int next = (ring.tail + 1) % N;
-  if (next == ring.head) ring.head = (ring.head + 1) % N;  // full: drop the oldest
-  ring.tail = next;
-}
-
-template <int N>
-bool Pop(KeyRing<N>& ring, KeyCode& code) {
-  if (ring.head == ring.tail) return false;
-  code = ring.slots[ring.head];
-  ring.head = (ring.head + 1) % N;
-  return true;
-}
 
 constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
 constexpr uint32_t kOtherBits =
@@ -36,7 +22,7 @@ constexpr uint32_t kOtherBits =
 // The Alt-numpad accumulator's character, if any, ends the number.
 void FlushAltNumpad() {
   if (gLayer.altNumpad != 0) {
-    PostKey(gLayer.consoleKeys, gLayer.altNumpad & 0xFF);
+    gLayer.consoleKeys.Post(gLayer.altNumpad & 0xFF);
     gLayer.altNumpad = 0;
   }
 }
@@ -51,7 +37,7 @@ void HandleOnce(const ConsoleKeyRecord& r) {
   if (!altOnly) {
     if (code != -1) {
       gLayer.altNumpad = 0;
-      PostKey(gLayer.consoleKeys, code);
+      gLayer.consoleKeys.Post(code);
     } else {
       FlushAltNumpad();
     }
@@ -59,17 +45,14 @@ void HandleOnce(const ConsoleKeyRecord& r) {
   }
   if (r.vk >= VirtualKey::Numpad0 && r.vk <= VirtualKey::Numpad0 + 9) {
     gLayer.altNumpad = gLayer.altNumpad * 10 + (r.vk - VirtualKey::Numpad0);
-    if (code != -1) PostKey(gLayer.consoleKeys, code);
+    if (code != -1) gLayer.consoleKeys.Post(code);
   } else if (code != -1) {
     gLayer.altNumpad = 0;
-    PostKey(gLayer.consoleKeys, code);
+    gLayer.consoleKeys.Post(code);
   }
 }
 
 }  // namespace
-
-void PostKey(WindowKeyRing& ring, KeyCode code) { Post(ring, code); }
-void PostKey(ConsoleKeyRing& ring, KeyCode code) { Post(ring, code); }
 
 KeyString KeyStringOf(KeyCode code) {
   if (code == 0) return KeyString();
@@ -88,14 +71,18 @@ void HandleConsoleKeyRecord(const ConsoleKeyRecord& record) {
   for (int32_t i = 0; i < record.repeat; ++i) HandleOnce(record);
 }
 
+namespace {
+
 void ConsolePollKeys() {
   TermKeyReader& reader = StdinKeys();
   reader.Poll();
   KeyCode code;
-  while (reader.Take(code)) PostKey(gLayer.consoleKeys, code);
+  while (reader.Take(code)) gLayer.consoleKeys.Post(code);
   // A terminal that hung up ends the program once its last keys have been read.
   if (gLayer.consoleKeys.Empty() && reader.HungUp()) TermHangUp();
 }
+
+}  // namespace
 
 KeyString InKey() {
   if (gLayer.screen != nullptr) {
@@ -105,14 +92,16 @@ KeyString InKey() {
     const Backend* backend = gLayer.screen->backend;
     if (gLayer.windowKeys.Empty() && backend != nullptr && backend->pollKeys != nullptr)
       backend->pollKeys();
-    Pop(gLayer.windowKeys, code);
+    gLayer.windowKeys.Pop(code);
     UnlockScreen(1, 0);  // nothing drawn: no row flagged
     return KeyStringOf(code);
   }
   ConsolePollKeys();
   KeyCode code;
-  if (!Pop(gLayer.consoleKeys, code)) return KeyString();
+  if (!gLayer.consoleKeys.Pop(code)) return KeyString();
   ConsolePollKeys();
   if (code == 0) return KeyString(1, '\0');
   return KeyStringOf(code);
 }
+
+}  // namespace scr

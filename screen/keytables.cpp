@@ -9,7 +9,9 @@
 #include <cstdint>
 
 #include "screen.h"
-#include "termkeys.h"
+#include "keys.h"
+
+namespace scr {
 
 namespace {
 
@@ -270,3 +272,5 @@ bool UsKeyForByte(uint8_t c, int32_t& scan, int32_t& vk, uint32_t& state) {
   if (kByteKeys.mods[c] & 2) state |= ControlKeyState::LeftCtrl;
   return true;
 }
+
+}  // namespace scr

@@ -4,7 +4,9 @@
 // 32 to 247) are computed once from their 6-bit levels.
 #include <array>
 
-#include "state.h"
+#include "modes.h"
+
+namespace scr {
 
 namespace {
 
@@ -103,3 +105,5 @@ const DefaultPalette& Palette64() { return kPalette64; }
 const DefaultPalette& Palette256() { return kPalette256; }
 
 const ModeInfo& ModeTableRow(int32_t mode) { return kModeTable[mode]; }
+
+}  // namespace scr

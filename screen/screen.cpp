@@ -1,8 +1,8 @@
-// screen.cpp - opening and closing the Screen, its pages, palette, colours,
-// text view and the counted screen lock; routing of the shared operations to
-// the Screen or, while none is open, to the text console.
+// screen.cpp - opening and closing the Screen, its pages, palette, colours
+// and text view: the Screen's halves of the routed operations.
+#include "pages.h"
+
 #include <fenv.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
@@ -11,8 +11,15 @@
 #include <new>
 
 #include "backend/backend.h"
-#include "state.h"
+#include "backend/posix.h"
+#include "lock.h"
+#include "modes.h"
+#include "pixels.h"
+#include "screenshot.h"
 #include "testing.h"
+#include "textview.h"
+
+namespace scr {
 
 LayerState gLayer;
 
@@ -30,26 +37,6 @@ struct OneTimeSetUp {
   }
 } gOneTimeSetUp;
 
-Screen* Open() { return gLayer.screen; }
-
-// The work page's view (kept in savedView while an image is the drawing target).
-GraphicsView WorkPageView() {
-  const DrawContext& dc = gLayer.draw;
-  return (dc.flags & DrawFlags::ImageTarget) ? dc.savedView : dc.view;
-}
-
-// Fills `count` pixels of `bytesPerPixel` bytes with the low bytes of `colour`.
-void FillPixels(uint8_t* at, int64_t count, int32_t bytesPerPixel, uint32_t colour) {
-  if (bytesPerPixel == 1) {
-    std::memset(at, int(colour & 0xFF), size_t(count));
-  } else if (bytesPerPixel == 2) {
-    uint16_t v = uint16_t(colour);
-    for (int64_t i = 0; i < count; ++i) std::memcpy(at + 2 * i, &v, 2);
-  } else {
-    for (int64_t i = 0; i < count; ++i) std::memcpy(at + 4 * i, &colour, 4);
-  }
-}
-
 void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
   auto& cells = s.textCells[size_t(page)];
   TextCell blank{32, gLayer.draw.foreground, gLayer.draw.background};
@@ -57,19 +44,27 @@ void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
     std::fill_n(cells.begin() + int64_t(r) * s.textColumns, s.textColumns, blank);
 }
 
-// The window title: the executable's file name without its extension.
+// The window title: the executable's file name without the text from its last ".".
 std::string ProgramTitle() {
-  char path[128] = {};
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  std::string name;
-  if (n > 0) {
-    name.assign(path, size_t(n));
-  } else if (gLayer.argv && gLayer.argv[0]) {
-    name = gLayer.argv[0];
-  }
+  std::string name = ExecutablePath();
+  if (name.empty() && gLayer.argv && gLayer.argv[0]) name = gLayer.argv[0];
   if (size_t slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
   if (size_t dot = name.find_last_of('.'); dot != std::string::npos) name.erase(dot);
   return name;
+}
+
+// The drawing state of a newly opened Screen: its work page, whole view and
+// default colours; the row table is built at the first drawing call.
+DrawContext NewDrawContext(const Screen& s) {
+  DrawContext d;
+  d.bytesPerPixel = s.bytesPerPixel;
+  d.pitch = s.pitch;
+  d.view = d.savedView = GraphicsView{0, 0, s.width, s.height};
+  const uint32_t mask = s.depth >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << s.depth) - 1;
+  d.foreground = (s.depth >= 5 && s.depth <= 8) ? 15u : mask;
+  d.background = mask & 0xFF000000u;
+  d.flags = DrawFlags::RowsStale;
+  return d;
 }
 
 void ResetPalette(Screen& s) {
@@ -90,7 +85,7 @@ void ResetPalette(Screen& s) {
   UnlockScreen(1, 0);
 }
 
-void EndHook() { CloseScreen(false); }
+void EndHook() { CloseScreen(); }
 
 struct OpenRequest {
   int32_t mode, width, height, depth, lineMultiplier, pages, refresh, flags;
@@ -101,7 +96,7 @@ struct OpenRequest {
 
 int32_t OpenScreen(OpenRequest r) {
   if (r.flags >= 0 && (r.flags & 16)) r.flags |= 4 | 8 | 16;
-  CloseScreen(false);
+  CloseScreen();
 
   int32_t depth = r.depth, bpp;
   if (depth == 24 || depth == 32) {
@@ -128,14 +123,12 @@ int32_t OpenScreen(OpenRequest r) {
     delete s;
     return SetError(4);
   }
-  s->id = ++gLayer.screenCounter;
   s->mode = r.mode;
   s->width = r.width;
   s->height = r.height;
   s->depth = depth;
   s->bytesPerPixel = bpp;
   s->pitch = int32_t(pitch);
-  s->colourMask = depth == 32 ? 0xFFFFFFFFu : depth == 16 ? 0xFFFFu : (1u << depth) - 1;
   s->pageCount = r.pages;
   for (int32_t p = 0; p < r.pages; ++p) s->pages.push_back(s->pageStore + pageBytes * p);
   s->visiblePage = 0;
@@ -162,9 +155,10 @@ int32_t OpenScreen(OpenRequest r) {
     return SetError(1);
   }
   gLayer.screen = s;  // routing now goes to the Screen
+  gLayer.draw = NewDrawContext(*s);
+  ShowToPresenter(s);
 
   ResetPalette(*s);
-  EnsureDrawContext();
   s->textCells.assign(size_t(r.pages), std::vector<TextCell>(size_t(r.textColumns) * r.textRows,
                                                              TextCell{0, 0, 0}));
   FillTextCells(*s, gLayer.draw.workPage, 0, s->textRows - 1);
@@ -182,34 +176,11 @@ int32_t OpenScreen(OpenRequest r) {
   return SetError(0);
 }
 
-// Returns to the text console; the end hook skips the console reset.
-void ReturnToConsole(bool consoleReset) {
-  CloseScreen(false);
-  if (consoleReset) {
-    ConsoleSetWidth(80, 25);
-    ConsoleClear(0);
-  }
-  gLayer.console.textTop = -1;
-  gLayer.console.textBottom = -1;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
-void MarkDirtyRows(Screen& s, int32_t first, int32_t last) {
-  first = std::max(first, 0);
-  last = std::min(last, s.height - 1);
-  if (first > last) return;
-  const int32_t m = s.lineMultiplier;
-  std::memset(s.dirtyRows.data() + size_t(first) * m, 1, size_t(last - first + 1) * m);
-}
-
-void MarkAllDirty(Screen& s) {
-  if (!s.dirtyRows.empty()) std::memset(s.dirtyRows.data(), 1, s.dirtyRows.size());
-}
-
-void CloseScreen(bool consoleReset) {
+void CloseScreen() {
   Screen* s = gLayer.screen;
   if (!s) return;
   // The Presenter may be waiting for the lock: give it back before stopping it.
@@ -217,12 +188,12 @@ void CloseScreen(bool consoleReset) {
     s->lockCount = 0;
     s->backend->unlock();
   }
+  ShowToPresenter(nullptr);
   s->backend->close();
   WriteScreenshotIfAsked(*s);
   gLayer.screen = nullptr;
   std::free(s->pageStore);
   delete s;
-  (void)consoleReset;
 }
 
 void StartProgram(int argc, char** argv) {
@@ -231,16 +202,11 @@ void StartProgram(int argc, char** argv) {
 }
 
 void EndProgram(int32_t code) {
-  CloseScreen(false);
+  CloseScreen();
   std::exit(code);
 }
 
-int32_t ScreenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, int32_t refresh) {
-  if (mode < 0 || mode > 21 || (mode >= 3 && mode <= 6)) return SetError(1);
-  if (mode == 0) {
-    ReturnToConsole(true);
-    return SetError(0);
-  }
+int32_t OpenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, int32_t refresh) {
   const ModeInfo& m = ModeTableRow(mode);
   int32_t d = m.depth;
   if (mode >= 14 && (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32)) d = depth;
@@ -259,15 +225,16 @@ int32_t ScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, i
 }
 
 int32_t SetPages(int32_t work, int32_t visible) {
-  Screen* s = Open();
+  Screen* s = gLayer.screen;
   if (!s) return -1;
-  EnsureDrawContext();
   DrawContext& dc = gLayer.draw;
   const int32_t result = s->visiblePage * 256 + dc.workPage;
   if (work < 0 && visible < 0 && s->pageCount > 0) work = visible = 0;
   if (work >= 0 && work < s->pageCount) {
+    // The row table follows at the next drawing call; the view stays.
+    if (!(dc.flags & (DrawFlags::ImageTarget | DrawFlags::RowsStale))) dc.savedView = dc.view;
     dc.workPage = work;
-    RetargetWorkPage();
+    dc.flags |= DrawFlags::RowsStale;
   }
   if (visible >= 0 && visible < s->pageCount && visible != s->visiblePage) {
     LockScreen();
@@ -280,9 +247,8 @@ int32_t SetPages(int32_t work, int32_t visible) {
 }
 
 int32_t GraphicsPageCopy(int32_t source, int32_t destination) {
-  Screen* s = Open();
+  Screen* s = gLayer.screen;
   if (!s) return SetError(1);
-  EnsureDrawContext();
   if (source < 0) source = gLayer.draw.workPage;
   if (destination < 0) destination = s->visiblePage;
   if (source >= s->pageCount || destination >= s->pageCount) return SetError(1);
@@ -290,7 +256,7 @@ int32_t GraphicsPageCopy(int32_t source, int32_t destination) {
 
   const bool lockHere = destination == s->visiblePage && s->lockCount == 0;
   if (lockHere) LockScreen();
-  const GraphicsView v = WorkPageView();
+  const GraphicsView v = WorkPageView(gLayer.draw);
   const uint8_t* src = s->pages[size_t(source)];
   uint8_t* dst = s->pages[size_t(destination)];
   const size_t bpp = size_t(s->bytesPerPixel), pitch = size_t(s->pitch);
@@ -310,21 +276,10 @@ int32_t GraphicsPageCopy(int32_t source, int32_t destination) {
   return SetError(0);
 }
 
-int32_t PageCopy(int32_t source, int32_t destination) {
-  if (Open()) return GraphicsPageCopy(source, destination);
-  // The console's text pages 0..3: the terminal keeps one, so copies change nothing.
-  return SetError(source > 3 || destination > 3 ? 1 : 0);
-}
-
-void ClearScreen(int32_t kind) {
-  Screen* s = Open();
-  if (!s) {
-    ConsoleClear(kind);
-    return;
-  }
-  EnsureDrawContext();
+void PageClear(int32_t kind) {
+  Screen* s = gLayer.screen;
   DrawContext& dc = gLayer.draw;
-  const GraphicsView v = WorkPageView();
+  const GraphicsView v = WorkPageView(gLayer.draw);
   const int32_t top = s->textTop < 0 ? 0 : s->textTop;
   const int32_t bottom = s->textBottom < 0 ? s->textRows - 1 : s->textBottom;
   enum { Whole, TextView, View } target;
@@ -373,7 +328,7 @@ void ClearScreen(int32_t kind) {
 }
 
 void SetPaletteEntry(int32_t index, int32_t colour) {
-  Screen* s = Open();
+  Screen* s = gLayer.screen;
   if (!s || !s->defaultPalette || s->depth > 8) return;
   const int32_t n = s->defaultPalette->count;
   index &= n - 1;
@@ -387,10 +342,8 @@ void SetPaletteEntry(int32_t index, int32_t colour) {
   UnlockScreen(1, 0);
 }
 
-uint32_t SetColor(uint32_t foreground, uint32_t background, int32_t omitted) {
-  Screen* s = Open();
-  if (!s) return ConsoleSetColor(foreground, background, omitted);
-  EnsureDrawContext();
+uint32_t PageSetColor(uint32_t foreground, uint32_t background, int32_t omitted) {
+  Screen* s = gLayer.screen;
   DrawContext& dc = gLayer.draw;
   const uint32_t result = (dc.background << 16) + dc.foreground;
   const bool fgGiven = !(omitted & 1), bgGiven = !(omitted & 2);
@@ -405,26 +358,8 @@ uint32_t SetColor(uint32_t foreground, uint32_t background, int32_t omitted) {
   return result;
 }
 
-int32_t ResolveTextView(int32_t rows, int32_t& top, int32_t& bottom, int32_t first, int32_t last,
-                        bool& changed) {
-  changed = false;
-  const int32_t curFirst = (top < 0 ? 0 : top) + 1;
-  const int32_t curLast = (bottom < 0 ? rows - 1 : bottom) + 1;
-  if (first < 0 && last < 0) return curLast * 65536 + curFirst;
-  if (first == 0) first = 1;
-  if (last == 0) last = rows;
-  if (first < 0) first = curFirst;
-  if (last < 0) last = curLast;
-  if (first > last || first > rows || last > rows) return 0;
-  top = first - 1;
-  bottom = last - 1;
-  changed = true;
-  return last * 65536 + first;
-}
-
-int32_t SetTextView(int32_t first, int32_t last) {
-  Screen* s = Open();
-  if (!s) return ConsoleSetTextView(first, last);
+int32_t PageSetTextView(int32_t first, int32_t last) {
+  Screen* s = gLayer.screen;
   bool changed;
   const int32_t result = ResolveTextView(s->textRows, s->textTop, s->textBottom, first, last, changed);
   if (changed) {
@@ -434,37 +369,19 @@ int32_t SetTextView(int32_t first, int32_t last) {
   return result;
 }
 
-int32_t SetWidth(int32_t columns, int32_t rows) {
-  Screen* s = Open();
-  if (!s) return ConsoleSetWidth(columns, rows);
+int32_t PageSetWidth(int32_t columns, int32_t rows) {
+  const Screen* s = gLayer.screen;
   // The Screen's text grid follows its mode; with a Screen open nothing changes.
   if (columns > 0 || rows > 0) return 0;
   return s->textRows * 65536 + s->textColumns;
 }
 
-void LockScreen() {
-  Screen* s = Open();
-  if (!s) return;
-  if (s->lockCount == 0) s->backend->lock();
-  ++s->lockCount;
-}
-
-void UnlockScreen(int32_t first, int32_t last) {
-  Screen* s = Open();
-  if (!s || s->lockCount == 0) return;
-  if (first < 0) first = 0;
-  if (last < 0) last = s->height - 1;
-  if (gLayer.draw.workPage == s->visiblePage && first <= last && last < s->height)
-    MarkDirtyRows(*s, first, last);
-  if (--s->lockCount == 0) s->backend->unlock();
-}
-
 void ResetLayerForTests() {
-  CloseScreen(false);
+  CloseScreen();
   CloseAllFiles();
-  const uint32_t screenCounter = gLayer.screenCounter;  // ids stay unique across resets
   const bool endHook = gLayer.endHookRegistered;
   gLayer = LayerState{};
-  gLayer.screenCounter = screenCounter;
   gLayer.endHookRegistered = endHook;
 }
+
+}  // namespace scr

@@ -20,6 +20,8 @@
 #include <cstdint>
 #include <string>
 
+namespace scr {
+
 // An omitted whole-number argument (ClearScreen's kind, PutImage's source rectangle).
 inline constexpr int32_t kOmitted = static_cast<int32_t>(0xFFFF0000u);
 
@@ -260,3 +262,5 @@ struct NumberToken {
 int32_t StrToInt(const std::string& token);
 // Converts a token with the float flag ("D" exponents allowed, & prefixes).
 double StrToDouble(const std::string& token);
+
+}  // namespace scr

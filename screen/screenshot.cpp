@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "screenshot.h"
+#include "pixels.h"
 #include "state.h"
+
+namespace scr {
 
 namespace {
 
@@ -18,11 +22,8 @@ uint32_t ShownRgb(const Screen& s, const uint8_t* row, int32_t x) {
       uint32_t c = s.shownColours[row[x]];  // red + green * 256 + blue * 65536
       return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
     }
-    case 2: {
-      uint32_t v = uint32_t(row[2 * x]) | (uint32_t(row[2 * x + 1]) << 8);
-      uint32_t r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
-      return (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | ((b << 3) | (b >> 2));
-    }
+    case 2:
+      return Widen565(ReadU16(row + 2 * x));
     default:
       return (uint32_t(row[4 * x + 2]) << 16) | (uint32_t(row[4 * x + 1]) << 8) | row[4 * x];
   }
@@ -69,3 +70,5 @@ void WriteScreenshotIfAsked(const Screen& s) {
   const char* path = std::getenv("SCRSHOT");
   if (path && *path && s.visible) WritePagePng(s, path);
 }
+
+}  // namespace scr

@@ -5,6 +5,8 @@
 
 #include "screen.h"
 
+namespace scr {
+
 int32_t Len(const KeyString& s) { return static_cast<int32_t>(s.size()); }
 
 KeyString Blanks(int32_t n) {
@@ -95,3 +97,5 @@ int32_t InStr(int32_t start, const KeyString& s, const KeyString& p) {
   const int64_t at = BoyerMoore(sb, n, pb, m, from);
   return at < 0 ? 0 : static_cast<int32_t>(at) + 1;
 }
+
+}  // namespace scr

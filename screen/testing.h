@@ -1,3 +1,5 @@
+
+namespace scr {
 // testing.h - the one hook the layer offers its own tests.
 //
 // Internal: not installed, not for programs.
@@ -7,3 +9,5 @@
 // file closed, both key rings and the Alt-numpad number empty, the console's
 // colours, size and text view at their defaults, the error number 0.
 void ResetLayerForTests();
+
+}  // namespace scr

@@ -13,6 +13,8 @@
 
 namespace walker {
 
+using namespace scr;  // the walker is written in the screen layer's terms
+
 // ---------------------------------------------------------------------------
 // Asset files and the map model
 // ---------------------------------------------------------------------------

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+using namespace scr;
+
 int main(int argc, char** argv) {
   StartProgram(argc, argv);
   ScreenMode(7, 0, 2, 0, 0);

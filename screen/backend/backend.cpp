@@ -3,20 +3,28 @@
 
 #include <strings.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
+namespace scr {
+
+extern const Backend kNullBackend;
+#ifdef SCREEN_HAVE_SDL
 extern const Backend kSdlBackend;
+#endif
 extern const Backend kTermBackend;
 
-// Tried in this order when a Screen opens. Add a back-end by defining its
-// record in a file of its own and listing it here.
-const Backend* const kBackendTable[] = {
-    &kSdlBackend,
-    &kTermBackend,
-    nullptr,
-};
-
 namespace {
+
+// Tried in this order when a Screen opens; only what was built is listed.
+// Add a back-end by defining its record in a file of its own and listing it here.
+const Backend* const kBackendTable[] = {
+#ifdef SCREEN_HAVE_SDL
+    &kSdlBackend,
+#endif
+    &kTermBackend,
+};
 
 // Asks one back-end with the requested refresh, then with refresh 0.
 bool TryOpen(const Backend* b, const BackendOpenArgs& args) {
@@ -30,11 +38,11 @@ bool TryOpen(const Backend* b, const BackendOpenArgs& args) {
 // One round: the named back-end alone first (when SCRBK names one), then all in order.
 const Backend* TryRound(const BackendOpenArgs& args, const char* wanted) {
   if (wanted && *wanted) {
-    for (const Backend* const* b = kBackendTable; *b; ++b)
-      if (strcasecmp((*b)->name, wanted) == 0 && TryOpen(*b, args)) return *b;
+    for (const Backend* b : kBackendTable)
+      if (strcasecmp(b->name, wanted) == 0 && TryOpen(b, args)) return b;
   }
-  for (const Backend* const* b = kBackendTable; *b; ++b)
-    if (TryOpen(*b, args)) return *b;
+  for (const Backend* b : kBackendTable)
+    if (TryOpen(b, args)) return b;
   return nullptr;
 }
 
@@ -51,3 +59,9 @@ const Backend* StartBackend(const BackendOpenArgs& args) {
   flipped.flags ^= 1;  // full screen <-> windowed
   return TryRound(flipped, wanted);
 }
+
+void WaitRetrace(int32_t refresh) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(refresh > 0 ? 1000 / refresh : 16));
+}
+
+}  // namespace scr

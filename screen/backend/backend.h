@@ -1,14 +1,19 @@
-// backend.h - the interface every presentation back-end implements, and the
-// table they are tried from.
+// backend.h - the interface between the core and its presentation back-ends.
 //
 // A back-end shows the Screen's visible page somewhere (a window, the
-// terminal, nowhere) through its Presenter thread, and owns the platform lock
-// that guards what the Presenter shares with the program's thread: the
-// visible page, DirtyRows, the colour upload table, the window KeyRing and
-// the key-state table.
+// terminal, nowhere), usually through a Presenter thread, and owns the
+// platform lock that guards what the Presenter shares with the program's
+// thread. The core calls a back-end only through its Backend record; a
+// back-end reaches the core only through the functions at the end of this
+// header, always while it holds its platform lock.
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "screen.h"
+
+namespace scr {
 
 struct BackendOpenArgs {
   const char* title;
@@ -27,23 +32,57 @@ struct Backend {
   void (*close)();
   void (*lock)();
   void (*unlock)();
-  // Records one colour for the next upload and marks the palette changed.
+  // Records one colour for the next pass. Called with the platform lock held.
   void (*setPaletteEntry)(int32_t index, uint8_t r, uint8_t g, uint8_t b);
-  // Sleeps one refresh period (16 ms when refresh is 0).
-  void (*waitRetrace)();
+  // Optional: changes the window title.
   void (*setTitle)(const char* title);
   // Optional: called by InKey, under the platform lock, when the window ring
   // is empty. For back-ends without a Presenter that posts keys (Null).
-  void (*pollKeys)() = nullptr;
+  void (*pollKeys)();
 };
-
-// Back-ends tried in order when a Screen opens ("SDL", then "Term"); null-terminated.
-extern const Backend* const kBackendTable[];
-// The windowless back-end: flags -1 or SCRBK=null. Always opens.
-extern const Backend kNullBackend;
 
 // Picks and opens a back-end for a Screen: flags -1 or SCRBK "null" give the
 // windowless one; otherwise SCRBK's named back-end first, then the table in
 // order (requested refresh, then 0), then again with flags bit 0 inverted.
 // Returns the open back-end, or null when none could open.
 const Backend* StartBackend(const BackendOpenArgs& args);
+
+// Sleeps one refresh period: 1000 / refresh ms, or 16 ms for refresh 0.
+void WaitRetrace(int32_t refresh);
+
+// ---------------------------------------------------------------------------
+// What a back-end may ask of the core, with its platform lock held
+// ---------------------------------------------------------------------------
+
+// The colours recorded by setPaletteEntry, waiting for the next pass.
+struct UploadTable {
+  uint32_t rgb[256] = {};  // 0xRRGGBB
+  bool changed = false;
+};
+
+// The Presenter's private copy of what it shows.
+struct Frame {
+  int32_t width = 0;
+  int32_t height = 0;         // window rows (page rows * LineMultiplier)
+  int32_t bytesPerPixel = 1;  // of the page rows copied into `pixels`
+  std::vector<uint8_t> pixels;  // height rows of width * bytesPerPixel bytes
+  uint32_t colours[256] = {};   // 0xRRGGBB per pixel value (one-byte pages)
+  int32_t firstDirty = -1;      // window rows changed by the last TakeChanges
+  int32_t lastDirty = -1;
+  bool paletteChanged = false;
+};
+
+// Takes a changed palette and the span of dirty rows of the shown Screen's
+// visible page into `frame`, then clears DirtyRows. True when anything
+// changed; false also when no Screen is shown yet (or any more).
+bool TakeChanges(UploadTable& upload, Frame& frame);
+// Posts a key into the window ring (the oldest is dropped when it is full).
+void PostWindowKey(KeyCode code);
+// Flags every row of the shown Screen, so the next pass shows it all.
+void MarkAllRowsDirty();
+// Queues a window event (11 focus gained, 12 lost, 13 close request).
+void QueueWindowEvent(int32_t event);
+// Replaces the key-state table (128 entries by scan code, 1 = held).
+void SetKeyStates(const uint8_t held[128]);
+
+}  // namespace scr

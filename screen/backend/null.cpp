@@ -9,22 +9,17 @@
 // `printf '66\033' | SCRBK=null ./mapwalk1`. A key is handed to the window
 // ring only when the ring is empty, so every key is seen by one frame.
 #include <cassert>
-#include <chrono>
-#include <thread>
 
 #include "backend/backend.h"
-#include "state.h"
-#include "termkeys.h"
+#include "backend/posix.h"
+
+namespace scr {
 
 namespace {
 
 bool gLocked = false;
-int32_t gRefresh = 0;
 
-int Open(const BackendOpenArgs& args) {
-  gRefresh = args.refresh;
-  return 0;
-}
+int Open(const BackendOpenArgs&) { return 0; }
 void Close() {}
 void Lock() {
   assert(!gLocked && "the platform lock is taken at the outermost level only");
@@ -32,19 +27,16 @@ void Lock() {
 }
 void Unlock() { gLocked = false; }
 void SetPaletteEntry(int32_t, uint8_t, uint8_t, uint8_t) {}
-void WaitRetrace() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(gRefresh > 0 ? 1000 / gRefresh : 16));
-}
-void SetTitle(const char*) {}
 
 void PollKeys() {
   TermKeyReader& in = StdinKeys();
   in.Poll();
   KeyCode code;
-  if (in.Take(code)) PostKey(gLayer.windowKeys, code);
+  if (in.Take(code)) PostWindowKey(code);
 }
 
 }  // namespace
 
-extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, SetPaletteEntry, WaitRetrace,
-                                     SetTitle, PollKeys};
+extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, SetPaletteEntry, nullptr, PollKeys};
+
+}  // namespace scr

@@ -1,77 +1,74 @@
-// presenter.cpp - the part of a Presenter pass that every back-end shares.
+// presenter.cpp - the part of a Presenter that every back-end shares.
 #include "backend/presenter.h"
 
 #include <cstring>
 
-#include "state.h"
+#include "pixels.h"
 
-bool TakeChanges(Screen& s, UploadTable& upload, Frame& frame) {
-  bool resized = frame.width != s.width || frame.height != s.windowHeight ||
-                 frame.bytesPerPixel != s.bytesPerPixel;
-  if (resized) {
-    frame.width = s.width;
-    frame.height = s.windowHeight;
-    frame.bytesPerPixel = s.bytesPerPixel;
-    frame.pixels.assign(size_t(s.pitch) * size_t(s.windowHeight), 0);
-  }
-  frame.paletteChanged = false;
-  if (upload.changed) {
-    std::memcpy(frame.colours, upload.rgb, sizeof frame.colours);
-    upload.changed = false;
-    frame.paletteChanged = true;
-  }
+namespace scr {
 
-  int32_t first = -1, last = -1;
-  if (resized) {
-    first = 0;
-    last = s.windowHeight - 1;
-  } else {
-    const uint8_t* d = s.dirtyRows.data();
-    for (int32_t y = 0; y < s.windowHeight; ++y)
-      if (d[y]) { first = y; break; }
-    if (first >= 0)
-      for (int32_t y = s.windowHeight - 1; y >= first; --y)
-        if (d[y]) { last = y; break; }
+bool PresenterThread::Start(std::function<bool()> start, std::function<void()> pass,
+                            std::function<void()> finish) {
+  Stop();
+  start_ = std::move(start);
+  pass_ = std::move(pass);
+  finish_ = std::move(finish);
+  stop_ = false;
+  ready_ = 0;
+  try {
+    thread_ = std::thread(&PresenterThread::Main, this);
+  } catch (...) {
+    return false;
   }
-  frame.firstDirty = first;
-  frame.lastDirty = last;
-  if (first >= 0 && s.visible) {
-    const size_t pitch = size_t(s.pitch);
-    if (s.lineMultiplier == 1) {
-      std::memcpy(frame.pixels.data() + size_t(first) * pitch, s.visible + size_t(first) * pitch,
-                  size_t(last - first + 1) * pitch);
-    } else {
-      for (int32_t y = first; y <= last; ++y)
-        std::memcpy(frame.pixels.data() + size_t(y) * pitch,
-                    s.visible + size_t(y / s.lineMultiplier) * pitch, pitch);
-    }
+  std::unique_lock<std::mutex> wait(mutex_);
+  wake_.wait(wait, [this] { return ready_ != 0; });
+  if (ready_ > 0) return true;
+  wait.unlock();
+  thread_.join();
+  return false;
+}
+
+void PresenterThread::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    stop_ = true;
+    wake_.notify_all();
   }
-  if (!s.dirtyRows.empty()) std::memset(s.dirtyRows.data(), 0, s.dirtyRows.size());
-  return first >= 0 || frame.paletteChanged;
+  thread_.join();
+}
+
+void PresenterThread::Main() {
+  const bool started = start_();
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ready_ = started ? 1 : -1;
+    wake_.notify_all();
+  }
+  if (!started) return;
+  constexpr auto kPassPeriod = std::chrono::milliseconds(10);
+  auto next = std::chrono::steady_clock::now();
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stop_) {
+    lock.unlock();
+    pass_();
+    // Passes start every 10 ms; a late pass starts the next period from now.
+    next = std::max(next + kPassPeriod, std::chrono::steady_clock::now());
+    lock.lock();
+    wake_.wait_until(lock, next, [this] { return stop_; });
+  }
+  lock.unlock();
+  finish_();
 }
 
 void FrameRowToRgb(const Frame& f, int32_t y, uint32_t* out) {
   const uint8_t* row = f.pixels.data() + size_t(y) * size_t(f.width) * size_t(f.bytesPerPixel);
-  switch (f.bytesPerPixel) {
-    case 1:
-      for (int32_t x = 0; x < f.width; ++x) out[x] = f.colours[row[x]];
-      break;
-    case 2:
-      for (int32_t x = 0; x < f.width; ++x) {
-        uint32_t v = uint32_t(row[2 * x]) | (uint32_t(row[2 * x + 1]) << 8);
-        uint32_t r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
-        r = (r << 3) | (r >> 2);
-        g = (g << 2) | (g >> 4);
-        b = (b << 3) | (b >> 2);
-        out[x] = (r << 16) | (g << 8) | b;
-      }
-      break;
-    default:
-      for (int32_t x = 0; x < f.width; ++x) {
-        uint32_t v;
-        std::memcpy(&v, row + 4 * x, 4);
-        out[x] = v & 0xFFFFFF;
-      }
-      break;
+  if (f.bytesPerPixel == 1) {
+    for (int32_t x = 0; x < f.width; ++x) out[x] = f.colours[row[x]];
+    return;
   }
+  for (int32_t x = 0; x < f.width; ++x)
+    out[x] = f.bytesPerPixel == 2 ? Widen565(ReadU16(row + 2 * x)) : ReadU32(row + 4 * x) & 0xFFFFFF;
 }
+
+}  // namespace scr

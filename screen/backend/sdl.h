@@ -1,7 +1,5 @@
-// sdl.h - the SDL window back-end's inner parts that its tests and
-// benchmarks look at: the key translation (pure functions over SDL's
-// scancodes, keycodes and modifier bits, so they run without a display) and
-// the Presenter's counters.
+// sdl.h - the SDL window back-end's key translation: pure functions over
+// SDL's scancodes, keycodes and modifier bits, so they run without a display.
 //
 // Only built when SDL2 is found (SCREEN_HAVE_SDL).
 #pragma once
@@ -9,6 +7,8 @@
 #include <cstdint>
 
 #include "screen.h"
+
+namespace scr {
 
 // How one SDL key maps onto the keyboard model TranslateKey expects.
 struct SdlKeyInfo {
@@ -34,8 +34,8 @@ int32_t SdlKeyChar(int32_t scancode, int32_t keycode, uint32_t mod, bool numLock
 bool SdlIsSystemKey(int32_t scancode, uint32_t mod);
 
 // The codes one key-down event posts into the window ring (at most 2):
-// the control character SDL's text input never delivers (ESC, Enter,
-// Backspace, Tab, Ctrl+letter), then TranslateKey's code when it is above 255.
+// TranslateKey's code when it is above 255, then the control character SDL's
+// text input never delivers (ESC, Enter, Backspace, Tab, Ctrl+letter).
 // Returns how many were written to `out`.
 int SdlKeyDownCodes(int32_t scancode, int32_t keycode, uint32_t mod, bool numLock, KeyCode out[2]);
 
@@ -48,16 +48,4 @@ int SdlTextCodes(const char* utf8, KeyCode* out, int max);
 // keyboard state array (indexed by SDL scancode, `count` entries).
 void SdlRefreshKeyState(const uint8_t* sdlState, int32_t count, uint8_t keyState[128]);
 
-// What the Presenter has done since the last SdlResetStats.
-struct SdlPresenterStats {
-  uint64_t passes = 0;        // passes of the loop, counted as they start
-  uint64_t presents = 0;      // times the window was redrawn
-  uint64_t rowsUploaded = 0;  // window rows converted and uploaded
-  int64_t maxGapNs = 0;       // longest time between the starts of two passes
-  bool running = false;       // a Presenter is up
-  bool fullscreen = false;    // the window is full screen
-  uint32_t windowId = 0;      // the platform's id of the window (X11 window), 0 when unknown
-  int32_t windowWidth = 0, windowHeight = 0;  // client area in pixels
-};
-SdlPresenterStats SdlStats();
-void SdlResetStats();
+}  // namespace scr

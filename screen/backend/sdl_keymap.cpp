@@ -8,6 +8,8 @@
 #include "backend/sdl.h"
 #include "state.h"
 
+namespace scr {
+
 namespace {
 
 namespace Vk = VirtualKey;
@@ -257,13 +259,14 @@ int SdlKeyDownCodes(int32_t scancode, int32_t keycode, uint32_t mod, bool numLoc
   if (info.scan == 0) return 0;
   const int32_t ch = SdlKeyChar(scancode, keycode, mod, numLock);
   int n = 0;
+  uint32_t state = SdlControlState(mod);
+  if (info.extended) state |= ControlKeyState::Enhanced;
+  // The key's own code goes down with the key, before its character.
+  const KeyCode code = TranslateKey(ch, info.scan, info.vk, state, 0);
+  if (code > 255) out[n++] = code;
   // SDL's text input carries no control characters: the key-down stands in
   // for the character event of those.
   if (ch > 0 && (ch < 32 || ch == 127)) out[n++] = ch;
-  uint32_t state = SdlControlState(mod);
-  if (info.extended) state |= ControlKeyState::Enhanced;
-  const KeyCode code = TranslateKey(ch, info.scan, info.vk, state, 0);
-  if (code > 255) out[n++] = code;
   return n;
 }
 
@@ -295,5 +298,8 @@ void SdlRefreshKeyState(const uint8_t* sdlState, int32_t count, uint8_t keyState
   if (down(SDL_SCANCODE_LSHIFT) || down(SDL_SCANCODE_RSHIFT)) keyState[42] = keyState[54] = 1;
   if (down(SDL_SCANCODE_KP_MINUS)) keyState[12] = 1;
 }
+
+
+}  // namespace scr
 
 #endif  // SCREEN_HAVE_SDL

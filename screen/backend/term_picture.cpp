@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace scr {
+
 namespace termpic {
 
 namespace {
@@ -556,3 +558,5 @@ size_t Encoder::Encode(const uint32_t* image, int32_t firstRow, int32_t lastRow,
 }
 
 }  // namespace termpic
+
+}  // namespace scr

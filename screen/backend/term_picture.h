@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+namespace scr {
+
 namespace termpic {
 
 // Where the picture lies in the terminal.
@@ -103,3 +105,5 @@ class Encoder {
 };
 
 }  // namespace termpic
+
+}  // namespace scr

@@ -1,0 +1,141 @@
+// posix.h - the platform's terminal and process services, for the core's
+// console and keyboard and for the back-ends: standard input read as keys,
+// the terminal's raw mode and its restoring, its size, writing to it, and
+// the executable's path.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "backend/keydecoder.h"
+
+namespace scr {
+
+// ---------------------------------------------------------------------------
+// Reader: a file descriptor (terminal, pipe or file) with its decoder
+// ---------------------------------------------------------------------------
+
+class TermKeyReader {
+ public:
+  // rawIfTerminal: put a terminal into raw mode on the first Poll.
+  explicit TermKeyReader(int fd, bool rawIfTerminal = true);
+  // Reads every byte ready on the descriptor without waiting and decodes it.
+  // A held ESC completes after kEscWait, or at once at end of input.
+  void Poll();
+  // The next decoded key; false when none is queued.
+  bool Take(KeyCode& code);
+  // Number of keys queued.
+  size_t Queued();
+  // End of input seen (pipe or file exhausted, descriptor closed or hung up).
+  bool Ended();
+  // The terminal hung up (not set for the end of a pipe or file).
+  bool HungUp();
+  // Points the reader at another descriptor; held bytes and keys are dropped.
+  void Reset(int fd, bool rawIfTerminal);
+  int fd() const { return fd_; }
+
+ private:
+  void PollLocked();
+  void UpdateIdle();
+  std::mutex mutex_;
+  // Input ended and nothing left: Poll and Take return at once without the mutex.
+  std::atomic<bool> idle_{false};
+  int fd_;
+  bool rawIfTerminal_;
+  bool checked_ = false;   // terminal / foreground checks done
+  bool terminal_ = false;
+  std::atomic<bool> ended_{false};
+  std::atomic<bool> hungUp_{false};
+  TermKeyDecoder decoder_;
+  std::vector<KeyCode> queue_;
+  size_t front_ = 0;
+};
+
+// The process's standard input reader (created on first use, never destroyed).
+TermKeyReader& StdinKeys();
+
+// ---------------------------------------------------------------------------
+// Terminal settings: raw mode and its restoring
+// ---------------------------------------------------------------------------
+
+// Puts terminal `fd` into non-canonical, non-echoing input with reads that
+// never wait (output processing and Ctrl+C stay). Saves the settings first
+// (once) and arranges their restoring at exit and on SIGINT, SIGTERM and
+// SIGHUP. Returns false when fd is not a terminal or cannot be changed.
+bool TermEnterRaw(int fd);
+// Restores the saved settings now and forgets them (raw mode may be entered
+// again later). The restore bytes are not written.
+void TermLeaveRaw();
+// Restores the saved settings and writes the restore bytes; async-signal-safe,
+// keeps the saved settings. Runs at exit and in the signal handlers.
+void TermRestore();
+// Bytes written to standard output on restore (e.g. leave the alternate
+// screen, show the cursor); null or "" for none. At most 255 bytes are kept.
+void TermSetRestoreBytes(const char* s);
+// Whether raw mode is in force.
+bool TermIsRaw();
+// Enters raw mode on `fd` when it is a terminal whose foreground this process
+// is (a background job leaves the settings alone) and raw mode is not on yet.
+// True when this call entered it.
+bool EnterRawIfForeground(int fd);
+// The terminal hung up: restores, then ends the process as SIGHUP does
+// (going on would leave a program polling a terminal that is gone).
+[[noreturn]] void TermHangUp();
+
+// Console input: the descriptor InKey reads while no Screen is open
+// (standard input unless changed; tests point it at a pipe).
+void TermSetConsoleInput(int fd, bool rawIfTerminal = true);
+
+// ---------------------------------------------------------------------------
+// Terminal settings: raw mode and its restoring
+// ---------------------------------------------------------------------------
+
+// Puts terminal `fd` into non-canonical, non-echoing input with reads that
+// never wait (output processing and Ctrl+C stay). Saves the settings first
+// (once) and arranges their restoring at exit and on SIGINT, SIGTERM and
+// SIGHUP. Returns false when fd is not a terminal or cannot be changed.
+bool TermEnterRaw(int fd);
+// Restores the saved settings now and forgets them (raw mode may be entered
+// again later). The restore bytes are not written.
+void TermLeaveRaw();
+// Restores the saved settings and writes the restore bytes; async-signal-safe,
+// keeps the saved settings. Runs at exit and in the signal handlers.
+void TermRestore();
+// Bytes written to standard output on restore (e.g. leave the alternate
+// screen, show the cursor); null or "" for none. At most 255 bytes are kept.
+void TermSetRestoreBytes(const char* s);
+// Whether raw mode is in force.
+bool TermIsRaw();
+// Enters raw mode on `fd` when it is a terminal whose foreground this process
+// is (a background job leaves the settings alone) and raw mode is not on yet.
+// True when this call entered it.
+bool EnterRawIfForeground(int fd);
+// The terminal hung up: restores, then ends the process as SIGHUP does
+// (going on would leave a program polling a terminal that is gone).
+[[noreturn]] void TermHangUp();
+
+// Watches for the terminal's size changing (SIGWINCH) while on; the handler
+// in force before is put back when off.
+void WatchTerminalResize(bool on);
+// Whether the size changed since the last call.
+bool TerminalResized();
+
+// ---------------------------------------------------------------------------
+// Output, size and path
+// ---------------------------------------------------------------------------
+
+// Whether standard output is a terminal.
+bool StdoutIsTerminal();
+// Writes all `n` bytes to `fd`, going on after interruptions and waiting
+// while it is full; false when it is gone.
+bool WriteAll(int fd, const char* data, size_t n);
+// The size in cells of the terminal standard output is; false when it reports none.
+bool TerminalSize(int32_t& columns, int32_t& rows);
+// The running executable's full path ("" when unknown).
+std::string ExecutablePath();
+
+}  // namespace scr

@@ -1,0 +1,103 @@
+// lock.cpp - the counted screen lock, DirtyRows, and the core's side of the
+// back-end interface: what a Presenter may take from and give to the Screen.
+#include "lock.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "backend/backend.h"
+
+namespace scr {
+
+void MarkDirtyRows(Screen& s, int32_t first, int32_t last) {
+  first = std::max(first, 0);
+  last = std::min(last, s.height - 1);
+  if (first > last) return;
+  const int32_t m = s.lineMultiplier;
+  std::memset(s.dirtyRows.data() + size_t(first) * m, 1, size_t(last - first + 1) * m);
+}
+
+void MarkAllDirty(Screen& s) {
+  if (!s.dirtyRows.empty()) std::memset(s.dirtyRows.data(), 1, s.dirtyRows.size());
+}
+
+void LockScreen() {
+  Screen* s = gLayer.screen;
+  if (!s) return;
+  if (s->lockCount == 0) s->backend->lock();
+  ++s->lockCount;
+}
+
+void UnlockScreen(int32_t first, int32_t last) {
+  Screen* s = gLayer.screen;
+  if (!s || s->lockCount == 0) return;
+  if (first < 0) first = 0;
+  if (last < 0) last = s->height - 1;
+  if (gLayer.draw.workPage == s->visiblePage && first <= last && last < s->height)
+    MarkDirtyRows(*s, first, last);
+  if (--s->lockCount == 0) s->backend->unlock();
+}
+
+void ShowToPresenter(Screen* s) {
+  Screen* owner = s ? s : gLayer.shown;
+  if (!owner) return;
+  owner->backend->lock();
+  gLayer.shown = s;
+  owner->backend->unlock();
+}
+
+// ---------------------------------------------------------------------------
+// For the back-ends, under the platform lock
+// ---------------------------------------------------------------------------
+
+bool TakeChanges(UploadTable& upload, Frame& frame) {
+  Screen* shown = gLayer.shown;
+  if (!shown) return false;
+  const Screen& s = *shown;
+  const bool resized = frame.width != s.width || frame.height != s.windowHeight ||
+                       frame.bytesPerPixel != s.bytesPerPixel;
+  if (resized) {
+    frame.width = s.width;
+    frame.height = s.windowHeight;
+    frame.bytesPerPixel = s.bytesPerPixel;
+    frame.pixels.assign(size_t(s.pitch) * size_t(s.windowHeight), 0);
+  }
+  frame.paletteChanged = upload.changed;
+  if (upload.changed) {
+    std::memcpy(frame.colours, upload.rgb, sizeof frame.colours);
+    upload.changed = false;
+  }
+  int32_t first = resized ? 0 : -1, last = resized ? s.windowHeight - 1 : -1;
+  for (int32_t y = 0; !resized && y < s.windowHeight; ++y) {
+    if (!s.dirtyRows[size_t(y)]) continue;
+    if (first < 0) first = y;
+    last = y;
+  }
+  frame.firstDirty = first;
+  frame.lastDirty = last;
+  const size_t pitch = size_t(s.pitch);
+  for (int32_t y = first; first >= 0 && y <= last; ++y)
+    std::memcpy(frame.pixels.data() + size_t(y) * pitch,
+                s.visible + size_t(y / s.lineMultiplier) * pitch, pitch);
+  std::fill(shown->dirtyRows.begin(), shown->dirtyRows.end(), 0);
+  return first >= 0 || frame.paletteChanged;
+}
+
+void PostWindowKey(KeyCode code) { gLayer.windowKeys.Post(code); }
+
+void MarkAllRowsDirty() {
+  if (gLayer.shown) MarkAllDirty(*gLayer.shown);
+}
+
+void QueueWindowEvent(int32_t event) {
+  if (!gLayer.shown) return;
+  std::vector<int32_t>& q = gLayer.shown->events;
+  if (q.size() >= 256) q.erase(q.begin());  // the queue keeps the newest
+  q.push_back(event);
+}
+
+void SetKeyStates(const uint8_t held[128]) {
+  if (gLayer.shown) std::memcpy(gLayer.shown->keyState, held, 128);
+}
+
+}  // namespace scr

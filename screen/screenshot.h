@@ -1,0 +1,13 @@
+// screenshot.h - SCRSHOT: the visible page as a PNG file.
+#pragma once
+
+namespace scr {
+
+struct Screen;
+
+// Writes the visible page as an RGB PNG through the shown colours.
+bool WritePagePng(const Screen& s, const char* path);
+// Does so to the file named by SCRSHOT, when it is set; called as a Screen closes.
+void WriteScreenshotIfAsked(const Screen& s);
+
+}  // namespace scr
