@@ -25,7 +25,7 @@ bool ReadImageShape(const void* image, int32_t defaultBpp, ImageShape& out) {
     const int64_t height = int32_t(ReadU32(p + 12));
     const int64_t pitch = int32_t(ReadU32(p + 16));
     if (!KnownPixelSize(bpp) || width < 0 || height < 0 || width > kMaxImageSide ||
-        height > kMaxImageSide || pitch < width * bpp || pitch > kMaxImagePitch) {
+        height > kMaxImageSide || pitch < 0 || pitch > kMaxImagePitch) {
       return false;
     }
     s.bytesPerPixel = int32_t(bpp);

@@ -20,9 +20,10 @@ inline constexpr int32_t kPackedHeaderSize = 4;
 inline constexpr uint32_t kFullHeaderType = 7;
 
 // Reads an image header. A packed header's pixel size 0 means `defaultBpp`.
-// False (refused) for negative or huge sizes, a pitch shorter than a row, a
-// pixel size other than 1, 2, 4, or an ImageCreate block too small for what
-// the header claims.
+// False (refused) for negative or huge sizes or pitch, a pixel size other
+// than 1, 2, 4, or an ImageCreate block too small for what the header claims.
+// A pitch shorter than a row is taken as it is: rows that many bytes apart
+// (0 repeats the first row).
 bool ReadImageShape(const void* image, int32_t defaultBpp, ImageShape& out);
 // Writes the header of a width x height image of `bpp`-byte pixels whose rows
 // are `pitch` bytes apart (the packed form has no pitch: rows are unpadded).

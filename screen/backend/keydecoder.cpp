@@ -11,9 +11,40 @@ namespace {
 
 constexpr uint32_t kAlt = ControlKeyState::LeftAlt;
 constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
+constexpr uint32_t kCtrlBits = ControlKeyState::LeftCtrl | ControlKeyState::RightCtrl;
 constexpr uint8_t kEsc = 0x1B;
 
 namespace VK = VirtualKey;
+
+// One key as a window would see it.
+struct TermKey {
+  int32_t ch = 0;         // the layout's character with the modifiers (0 none)
+  int32_t scan = 0;       // PC set-1 scan code
+  int32_t vk = 0;         // VirtualKey
+  uint32_t state = 0;     // ControlKeyState bits
+  int32_t character = 0;  // what the character path gives (0 none; 1..255)
+};
+
+// Where decoded keys go, and whether the window's key rules apply.
+struct KeySink {
+  std::vector<KeyCode>& codes;
+  bool windowRules;
+};
+
+// Appends the key path's code (when above 255) and then the character (when
+// there is one and Alt is not held).
+void EmitTermKey(const TermKey& key, KeySink& out) {
+  // A window leaves keys pressed with Alt (and not Ctrl), and F10, to the system.
+  const bool system = ((key.state & kAltBits) && !(key.state & kCtrlBits)) || key.vk == VK::F10;
+  if (out.windowRules && system) return;
+  const KeyCode code = TranslateKey(key.ch, key.scan, key.vk, key.state, 0);
+  if (code > 255) out.codes.push_back(code);
+  if (key.character != 0 && !(key.state & kAltBits)) {
+    // The character path stores 128..255 as signed bytes.
+    const int32_t c = key.character & 0xFF;
+    out.codes.push_back(c >= 128 ? c - 256 : c);
+  }
+}
 
 // Keys without a character, as the grey block and function keys give them.
 enum class Named {
@@ -62,14 +93,14 @@ uint32_t ModifierState(int mod) {
   return state;
 }
 
-void EmitNamed(Named k, uint32_t state, std::vector<KeyCode>& out) {
+void EmitNamed(Named k, uint32_t state, KeySink& out) {
   TermKey key = NamedKey(k);
   key.state |= state;
   EmitTermKey(key, out);
 }
 
 // A byte 0..127 as the US-layout key that types it.
-void EmitByte(uint8_t c, uint32_t extra, std::vector<KeyCode>& out) {
+void EmitByte(uint8_t c, uint32_t extra, KeySink& out) {
   TermKey key;
   if (c == 0x7F) {  // what terminals send for Backspace
     key.ch = 8, key.scan = 14, key.vk = VK::Back, key.character = 8;
@@ -84,7 +115,7 @@ void EmitByte(uint8_t c, uint32_t extra, std::vector<KeyCode>& out) {
 }
 
 // A code page 437 character that no US key types (from UTF-8).
-void EmitCharacter(uint8_t byte, uint32_t extra, std::vector<KeyCode>& out) {
+void EmitCharacter(uint8_t byte, uint32_t extra, KeySink& out) {
   TermKey key;
   key.ch = byte, key.state = extra, key.character = byte;
   EmitTermKey(key, out);
@@ -150,7 +181,7 @@ bool TildeKey(int n, Named& k) {
 
 // A complete CSI sequence: parameter bytes p[0..n), final byte.
 void DecodeCsi(const uint8_t* p, size_t n, uint8_t final, uint32_t extra,
-               std::vector<KeyCode>& out) {
+               KeySink& out) {
   int params[2] = {0, 0};
   int count = 0;
   bool any = false;
@@ -198,7 +229,7 @@ void DecodeCsi(const uint8_t* p, size_t n, uint8_t final, uint32_t extra,
   }
 }
 
-void DecodeSs3(int mod, uint8_t final, uint32_t extra, std::vector<KeyCode>& out) {
+void DecodeSs3(int mod, uint8_t final, uint32_t extra, KeySink& out) {
   if (mod > 16) return;
   const uint32_t state = ModifierState(mod) | extra;
   TermKey key;
@@ -219,7 +250,7 @@ void DecodeSs3(int mod, uint8_t final, uint32_t extra, std::vector<KeyCode>& out
 
 // s[0] is '[' or 'O' (after ESC). Returns the bytes taken from s, 0 to wait for more.
 size_t ParseSequence(const uint8_t* s, size_t n, bool final, uint32_t extra,
-                     std::vector<KeyCode>& out) {
+                     KeySink& out) {
   if (n == 1) {
     if (!final) return 0;
     EmitByte(s[0], extra | kAlt, out);  // ESC [ / ESC O and nothing more: Alt+[ / Alt+O
@@ -260,7 +291,7 @@ size_t ParseSequence(const uint8_t* s, size_t n, bool final, uint32_t extra,
 
 // One character (ASCII byte or UTF-8 sequence). Returns the bytes taken, 0 to wait.
 size_t ParseCharacter(const uint8_t* b, size_t n, bool final, uint32_t extra,
-                      std::vector<KeyCode>& out) {
+                      KeySink& out) {
   const uint8_t c = b[0];
   if (c < 0x80) {
     EmitByte(c, extra, out);
@@ -295,7 +326,7 @@ size_t ParseCharacter(const uint8_t* b, size_t n, bool final, uint32_t extra,
 }
 
 // One token at the start of b. Returns the bytes taken (always > 0 when final).
-size_t ParseOne(const uint8_t* b, size_t n, bool final, std::vector<KeyCode>& out) {
+size_t ParseOne(const uint8_t* b, size_t n, bool final, KeySink& out) {
   if (b[0] != kEsc) return ParseCharacter(b, n, final, 0, out);
   if (n == 1) {
     if (!final) return 0;
@@ -326,17 +357,9 @@ size_t ParseOne(const uint8_t* b, size_t n, bool final, std::vector<KeyCode>& ou
 // Decoder
 // ---------------------------------------------------------------------------
 
-void EmitTermKey(const TermKey& key, std::vector<KeyCode>& out) {
-  const KeyCode code = TranslateKey(key.ch, key.scan, key.vk, key.state, 0);
-  if (code > 255) out.push_back(code);
-  if (key.character != 0 && !(key.state & kAltBits)) {
-    // The character path stores 128..255 as signed bytes.
-    const int32_t c = key.character & 0xFF;
-    out.push_back(c >= 128 ? c - 256 : c);
-  }
-}
 
-void TermKeyDecoder::Decode(bool final, std::vector<KeyCode>& out) {
+void TermKeyDecoder::Decode(bool final, std::vector<KeyCode>& codes) {
+  KeySink out{codes, windowRules_};
   size_t at = 0;
   while (at < count_) {
     const size_t used = ParseOne(held_ + at, count_ - at, final, out);

@@ -62,6 +62,9 @@ class TermKeyDecoder {
   void FlushStale(double now, std::vector<KeyCode>& out, double wait = kEscWait);
   // Forgets held bytes.
   void Reset() { count_ = 0; }
+  // While on, keys follow a window's rules: keys pressed with Alt (and not
+  // Ctrl) and F10 give nothing; otherwise the console's.
+  void SetWindowRules(bool on) { windowRules_ = on; }
 
  private:
   static constexpr size_t kMaxHeld = 64;  // longer unfinished sequences are dropped
@@ -69,18 +72,7 @@ class TermKeyDecoder {
   uint8_t held_[kMaxHeld] = {};
   size_t count_ = 0;
   double since_ = 0;
+  bool windowRules_ = false;
 };
-
-// One key as a window would see it; Emit posts what a window would post.
-struct TermKey {
-  int32_t ch = 0;         // the layout's character with the modifiers (0 none)
-  int32_t scan = 0;       // PC set-1 scan code
-  int32_t vk = 0;         // VirtualKey
-  uint32_t state = 0;     // ControlKeyState bits
-  int32_t character = 0;  // what the character path gives (0 none; 1..255)
-};
-// Appends the key path's code (when above 255) and then the character (when
-// there is one and Alt is not held) to `out`.
-void EmitTermKey(const TermKey& key, std::vector<KeyCode>& out);
 
 }  // namespace scr

@@ -19,8 +19,12 @@ namespace {
 
 bool gLocked = false;
 
-int Open(const BackendOpenArgs&) { return 0; }
-void Close() {}
+// While a Screen is open, keys follow a window's rules.
+int Open(const BackendOpenArgs&) {
+  StdinKeys().SetWindowRules(true);
+  return 0;
+}
+void Close() { StdinKeys().SetWindowRules(false); }
 void Lock() {
   assert(!gLocked && "the platform lock is taken at the outermost level only");
   gLocked = true;

@@ -36,6 +36,11 @@ void TermKeyReader::Reset(int fd, bool rawIfTerminal) {
   idle_.store(false, std::memory_order_release);
 }
 
+void TermKeyReader::SetWindowRules(bool on) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  decoder_.SetWindowRules(on);
+}
+
 void TermKeyReader::UpdateIdle() {
   idle_.store(ended_ && !decoder_.Pending() && front_ >= queue_.size(), std::memory_order_release);
 }

@@ -36,6 +36,8 @@ class TermKeyReader {
   bool HungUp();
   // Points the reader at another descriptor; held bytes and keys are dropped.
   void Reset(int fd, bool rawIfTerminal);
+  // Keys decoded from now on follow a window's rules (see TermKeyDecoder).
+  void SetWindowRules(bool on);
   int fd() const { return fd_; }
 
  private:

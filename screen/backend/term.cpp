@@ -157,6 +157,7 @@ void Close() {
   TermState& st = State();
   if (!st.open) return;
   st.presenter.Stop();
+  StdinKeys().SetWindowRules(false);
   WatchTerminalResize(false);
   TermSetRestoreBytes(nullptr);
   if (st.rawByUs) TermLeaveRaw();
@@ -172,6 +173,7 @@ int Open(const BackendOpenArgs& args) {
   st.upload = UploadTable{};
   // Keys one by one, without echo; a background job leaves the settings alone.
   st.rawByUs = EnterRawIfForeground(STDIN_FILENO);
+  StdinKeys().SetWindowRules(true);  // while a Screen is open, keys follow a window's rules
   TermSetRestoreBytes(kRestoreBytes);
   WatchTerminalResize(true);
   st.open = true;
