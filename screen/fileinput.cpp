@@ -6,7 +6,6 @@
 // and the end of a file all read as 0 and leave no error behind.
 #include <fcntl.h>
 #include <locale.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,82 +19,11 @@
 
 namespace scr {
 
-// The operations of an open file, in table order. Only readBytes and close are
-// used by number input; the ones a disk file does not need are left empty.
-struct FileOps {
-  int32_t (*endOfFile)(FileSlot& slot);
-  int32_t (*close)(FileSlot& slot);
-  int32_t (*seek)(FileSlot& slot, int64_t position);
-  int64_t (*tell)(FileSlot& slot);
-  // Fills `count` bytes; a short read zero-fills the rest. Returns the bytes that came.
-  size_t (*readBytes)(FileSlot& slot, void* buffer, size_t count);
-  size_t (*readWide)(FileSlot& slot, void* buffer, size_t count);
-  size_t (*writeBytes)(FileSlot& slot, const void* buffer, size_t count);
-  size_t (*writeWide)(FileSlot& slot, const void* buffer, size_t count);
-  int32_t (*lock)(FileSlot& slot, int64_t from, int64_t to);
-  int32_t (*unlock)(FileSlot& slot, int64_t from, int64_t to);
-  int32_t (*readLine)(FileSlot& slot, std::string& line);
-  int32_t (*readLineWide)(FileSlot& slot, std::string& line);
-  void* unused;
-  int32_t (*flush)(FileSlot& slot);
-};
-
 namespace {
 
 constexpr int kEndOfInput = -1;
 constexpr size_t kStreamBuffer = 8192;
 constexpr size_t kTokenLimit = 67;
-
-// --- the disk file's operations ---------------------------------------------
-
-int32_t DiskEndOfFile(FileSlot& slot) {
-  return slot.stream == nullptr || feof(slot.stream) ? -1 : 0;
-}
-
-// Closes the stream. The stream is gone afterwards even when fclose reports a
-// failure, so the slot never keeps a dangling stream.
-int32_t DiskClose(FileSlot& slot) {
-  if (slot.stream == nullptr) return 0;
-  const int result = fclose(slot.stream);
-  slot.stream = nullptr;
-  return result == 0 ? 0 : 3;
-}
-
-int32_t DiskSeek(FileSlot& slot, int64_t position) {
-  if (slot.stream == nullptr || position < 0) return 1;
-  return fseeko(slot.stream, static_cast<off_t>(position), SEEK_SET) == 0 ? 0 : 3;
-}
-
-int64_t DiskTell(FileSlot& slot) {
-  return slot.stream == nullptr ? -1 : static_cast<int64_t>(ftello(slot.stream));
-}
-
-size_t DiskReadBytes(FileSlot& slot, void* buffer, size_t count) {
-  auto* out = static_cast<unsigned char*>(buffer);
-  size_t got = 0;
-  if (slot.stream != nullptr) {
-    if (count == 1) {  // the byte-at-a-time path of NextToken
-      const int c = getc_unlocked(slot.stream);
-      if (c != EOF) out[got++] = static_cast<unsigned char>(c);
-    } else {
-      got = fread(out, 1, count, slot.stream);
-    }
-  }
-  if (got < count) memset(out + got, 0, count - got);
-  return got;
-}
-
-int32_t DiskFlush(FileSlot& slot) {
-  return slot.stream == nullptr || fflush(slot.stream) == 0 ? 0 : 3;
-}
-
-const FileOps kDiskOps = {
-    DiskEndOfFile, DiskClose, DiskSeek, DiskTell, DiskReadBytes,
-    nullptr,       nullptr,   nullptr,  nullptr,  nullptr,
-    nullptr,       nullptr,   nullptr,  DiskFlush,
-};
-
-// --- slots ------------------------------------------------------------------
 
 // Slot for a file number: 0 the console, -1 the reserved slot, 1..255.
 FileSlot* SlotFor(int32_t fileNumber) {
@@ -105,110 +33,72 @@ FileSlot* SlotFor(int32_t fileNumber) {
   return nullptr;
 }
 
+bool SlotOpen(const FileSlot* slot) { return slot != nullptr && slot->open; }
+
 // Makes the slot free again: its stream buffer goes, every field is reset.
 void ClearSlot(FileSlot& slot) {
   delete[] slot.buffer;
   slot = FileSlot{};
 }
 
-void CloseAllAtExit() { CloseAllFiles(); }
-
-void RegisterExitClose() {
-  static const bool registered = [] {
-    std::atexit(CloseAllAtExit);
-    return true;
-  }();
-  (void)registered;
+// Closes the stream: 0, or 3 when the system reports a failure. The stream is
+// gone afterwards either way, so the slot never keeps a dangling stream.
+int32_t CloseStream(FileSlot& slot) {
+  if (slot.stream == nullptr) return 0;
+  const int result = fclose(slot.stream);
+  slot.stream = nullptr;
+  return result == 0 ? 0 : 3;
 }
 
-// Opens `name` for reading without ever waiting (a FIFO with no writer would
-// otherwise block the open) and refuses directories, which open but cannot be
-// read. The stream gets `buffer` (kStreamBuffer bytes) as its buffer.
-FILE* OpenReadStream(const char* name, char* buffer) {
+void CloseAllAtExit() { CloseAllFiles(); }
+
+// Opens `name` for reading into the slot: 0, 2 when it cannot be opened for
+// reading, 1 when it has no size (a pipe, a terminal). Opening never waits (a
+// FIFO with no writer would otherwise block the open), and directories, which
+// open but cannot be read, are refused.
+int32_t OpenStream(FileSlot& slot, const char* name) {
   const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return 2;
   struct stat info {};
   if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     ::close(fd);
-    return nullptr;
+    return 2;
   }
   const int flags = fcntl(fd, F_GETFL);
   if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  FILE* stream = fdopen(fd, "rb");
-  if (stream == nullptr) {
+  slot.stream = fdopen(fd, "rb");
+  if (slot.stream == nullptr) {
     ::close(fd);
-    return nullptr;
-  }
-  setvbuf(stream, buffer, _IOFBF, kStreamBuffer);
-  return stream;
-}
-
-// Steps 6 to 11 of opening: the slot has been reset and carries the request.
-int32_t OpenDiskFile(FileSlot& slot, const std::string& name) {
-  // "/" is already this platform's directory separator: the name stays as it is.
-  slot.ops = &kDiskOps;
-
-  // Binary stream, only to measure the size (the seek reads nothing).
-  char* measureBuffer = new char[kStreamBuffer];
-  FILE* binary = OpenReadStream(name.c_str(), measureBuffer);
-  if (binary == nullptr) {
-    delete[] measureBuffer;
     return 2;
   }
-  off_t size = -1;
-  if (fseeko(binary, 0, SEEK_END) == 0) size = ftello(binary);
-  fclose(binary);
-  delete[] measureBuffer;
-  if (size < 0) return 1;
-  slot.size = static_cast<int64_t>(size);
-
-  // Text stream: the same bytes on this platform, opened afresh at the start.
   slot.buffer = new char[kStreamBuffer];
-  slot.stream = OpenReadStream(name.c_str(), slot.buffer);
-  if (slot.stream == nullptr) return 2;
-
-  if (slot.access == 0) slot.access = 3;
-  if (strcasecmp(name.c_str(), "CON") == 0) slot.kind = 1;
+  setvbuf(slot.stream, slot.buffer, _IOFBF, kStreamBuffer);
+  if (fseeko(slot.stream, 0, SEEK_END) != 0 || ftello(slot.stream) < 0 ||
+      fseeko(slot.stream, 0, SEEK_SET) != 0)
+    return 1;
   return 0;
 }
 
-// --- reading characters -----------------------------------------------------
-
-bool SlotOpen(const FileSlot* slot) { return slot != nullptr && slot->ops != nullptr; }
-
-}  // namespace
-
+// One character of input (0..255, -1 at the end).
 int32_t ReadInputChar() {
-  InputContext& in = gLayer.input;
-  if (SlotOpen(in.slot)) {
-    FileSlot& slot = *in.slot;
-    if (slot.putBackCount > 0) return slot.putBack[--slot.putBackCount];
-    unsigned char byte = 0;
-    if (slot.ops->readBytes == nullptr || slot.ops->readBytes(slot, &byte, 1) != 1) {
-      return kEndOfInput;
-    }
-    return byte;
-  }
-  if (in.index < in.text.size()) return static_cast<unsigned char>(in.text[in.index++]);
-  return kEndOfInput;
+  FileSlot* slot = gLayer.input.slot;
+  if (!SlotOpen(slot)) return kEndOfInput;
+  if (slot->putBackCount > 0) return slot->putBack[--slot->putBackCount];
+  const int c = slot->stream ? getc_unlocked(slot->stream) : EOF;
+  return c == EOF ? kEndOfInput : c;
 }
 
+// Puts one character back in front of the slot's put-back bytes (error 3,
+// and the byte is lost, when 4 are already held).
 void UnreadInputChar(int c) {
-  if (c == kEndOfInput) return;  // the end of input is not a byte: nothing to return
-  InputContext& in = gLayer.input;
-  if (SlotOpen(in.slot)) {
-    FileSlot& slot = *in.slot;
-    if (slot.putBackCount >= 4) {
-      SetError(3);  // no room: the byte is lost
-      return;
-    }
-    slot.putBack[slot.putBackCount++] = static_cast<uint8_t>(c);
+  FileSlot* slot = gLayer.input.slot;
+  if (c == kEndOfInput || !SlotOpen(slot)) return;  // the end of input is not a byte
+  if (slot->putBackCount >= 4) {
+    SetError(3);
     return;
   }
-  if (in.index > 0) --in.index;
+  slot->putBack[slot->putBackCount++] = static_cast<uint8_t>(c);
 }
-
-namespace {
 
 bool IsBlank(int c) { return c == ' ' || c == '\t'; }
 
@@ -330,7 +220,7 @@ int32_t ErrorNumber() { return gLayer.errorNumber; }
 
 int32_t FreeFile() {
   for (int32_t n = 1; n <= 255; ++n) {
-    if (gLayer.files[n + 1].ops == nullptr) return n;
+    if (!gLayer.files[n + 1].open) return n;
   }
   return 0;
 }
@@ -339,26 +229,19 @@ int32_t OpenInput(std::string name, int32_t mode, int32_t access, int32_t lock,
                   int32_t fileNumber, int32_t recordLength) {
   if (fileNumber < 1 || fileNumber > 255) return SetError(1);
   const std::string path(name.c_str());  // the name up to its first zero byte
-  name.clear();
-  name.shrink_to_fit();
   FileSlot& slot = gLayer.files[fileNumber + 1];
-  if (slot.ops != nullptr) return SetError(1);
+  if (slot.open) return SetError(1);
+  (void)mode, (void)access, (void)lock, (void)recordLength;  // sequential text input only
 
+  static const bool closeAtExit = std::atexit(CloseAllAtExit) == 0;
+  (void)closeAtExit;
   gLayer.filesUsed = true;
-  RegisterExitClose();
-  ClearSlot(slot);
-  slot.mode = mode;
-  slot.encoding = 0;
-  slot.access = access;
-  slot.lock = lock;
-  slot.recordLength = recordLength > 0 ? recordLength : 128;
-  slot.size = -1;
-
-  const int32_t result = OpenDiskFile(slot, path);
+  const int32_t result = OpenStream(slot, path.c_str());
   if (result != 0) {
-    if (slot.stream != nullptr) fclose(slot.stream);
-    slot.stream = nullptr;
+    CloseStream(slot);
     ClearSlot(slot);
+  } else {
+    slot.open = true;
   }
   return SetError(result);
 }
@@ -366,10 +249,7 @@ int32_t OpenInput(std::string name, int32_t mode, int32_t access, int32_t lock,
 int32_t BeginInput(int32_t fileNumber) {
   FileSlot* slot = SlotFor(fileNumber);
   if (!SlotOpen(slot)) return SetError(1);
-  InputContext& in = gLayer.input;
-  in.slot = slot;
-  in.text.clear();
-  in.index = 0;
+  gLayer.input.slot = slot;
   return SetError(0);
 }
 
@@ -480,10 +360,7 @@ int32_t CloseFile(int32_t fileNumber) {
   if (fileNumber == 0) return SetError(1);
   FileSlot* slot = SlotFor(fileNumber);
   if (!SlotOpen(slot)) return SetError(1);
-  if (slot->ops->close != nullptr) {
-    const int32_t result = slot->ops->close(*slot);
-    if (result != 0) return SetError(result);
-  }
+  if (const int32_t result = CloseStream(*slot)) return SetError(result);  // stays open, reads nothing
   ClearSlot(*slot);
   return SetError(0);
 }
@@ -492,10 +369,9 @@ void CloseAllFiles() {
   if (!gLayer.filesUsed) return;
   gLayer.filesUsed = false;
   for (int32_t n = 1; n <= 255; ++n) {
-    FileSlot& slot = gLayer.files[n + 1];
-    if (slot.ops != nullptr && slot.ops->close != nullptr) slot.ops->close(slot);
+    CloseStream(gLayer.files[n + 1]);
+    ClearSlot(gLayer.files[n + 1]);
   }
-  for (int32_t n = 1; n <= 255; ++n) ClearSlot(gLayer.files[n + 1]);
 }
 
 }  // namespace scr

@@ -156,30 +156,21 @@ struct KeyRing {
 // Files
 // ---------------------------------------------------------------------------
 
-struct FileOps;  // the operations of an open file (fileinput.cpp)
-
+// A numbered file open for sequential text input.
 struct FileSlot {
-  int32_t mode = 0;
-  int32_t recordLength = 0;
-  int32_t encoding = 0;
-  int64_t size = -1;
-  int32_t kind = 0;  // 1 = the console ("CON")
-  int32_t access = 0;
-  int32_t lock = 0;
+  bool open = false;
+  FILE* stream = nullptr;  // null after a failed close: reads give the end of input
+  char* buffer = nullptr;  // the stream's 8192-byte buffer
   uint8_t putBack[4] = {};
   int32_t putBackCount = 0;
-  const FileOps* ops = nullptr;  // set exactly while the slot is open
-  FILE* stream = nullptr;
-  char* buffer = nullptr;  // the stream's 8192-byte buffer
 };
 
 // Slot index: 0 = console (file number 0), 1 = reserved (-1), 2.. = numbers 1..255.
 inline constexpr int kFileSlotCount = 257;
 
+// The slot an input statement reads from (BeginInput).
 struct InputContext {
   FileSlot* slot = nullptr;
-  std::string text;  // read when no open slot is attached (always empty here)
-  size_t index = 0;
 };
 
 // ---------------------------------------------------------------------------
