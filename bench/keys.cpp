@@ -8,9 +8,12 @@
 #include <map>
 #include <string>
 
+#include "backend/keydecoder.h"
+#include "backend/posix.h"
+#include "pages.h"
 #include "screen.h"
-#include "state.h"
-#include "termkeys.h"
+
+using namespace scr;
 
 namespace {
 
@@ -38,7 +41,7 @@ void BM_InKeyEmptyWindowRing(benchmark::State& state) {
     return;
   }
   for (auto _ : state) benchmark::DoNotOptimize(InKey());
-  CloseScreen(false);
+  CloseScreen();
 }
 BENCHMARK(BM_InKeyEmptyWindowRing);
 

@@ -26,6 +26,8 @@
 
 #include "backend/term_picture.h"
 
+using namespace scr;
+
 namespace {
 
 constexpr int32_t kW = 320, kH = 200;

@@ -1,17 +1,14 @@
-// walker.cpp - each walker program's loop body on the windowless back-end:
-// frames per second and the ratio of a frame's time to the bare memory
-// traffic a frame needs (two page copies with their text cells and the
-// clear, done with memcpy/memset), both measured in the same run. Also the
-// time to load the six asset files.
-#include <benchmark/benchmark.h>
-
-#include <unistd.h>
-
-#include <algorithm>
+// walker.cpp (bench) - each walker program's loop body on the windowless
+// back-end against the bare memory traffic a frame needs (two page copies
+// with their text cells and the 320 x 200 clear, done with memcpy/memset on
+// cache-line-aligned blocks), measured in alternating batches (measure.h).
+// Targets: mapwalk1 <= 1.5x, mapwalk2 and mapwalk3 <= 1.3x. Also the time to
+// load the six asset files (target < 5 ms, best of 10 loads, wall time).
+// Exit status 1 when a target is missed.
 #include <chrono>
-#include <ctime>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <type_traits>
@@ -20,165 +17,123 @@
 #include "mapwalk1/program.h"
 #include "mapwalk2/program.h"
 #include "mapwalk3/program.h"
-#include "state.h"
+#include "measure.h"
+#include "pages.h"
+#include "state.h"  // sizeof(TextCell) only: the bytes a page copy moves per text cell
 
 #ifndef WALKER_ASSET_DIR
 #define WALKER_ASSET_DIR "assets"
 #endif
 
+using namespace scr;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// This thread's processor time in nanoseconds: frame and bound are compared
-// in it, so that other work on the machine does not blur the ratio.
-double ThreadNanoseconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
-
-const bool kWindowless = (setenv("SCRBK", "null", 1), true);
 char gArg0[] = "bench_walker";
 char* gArgv[] = {gArg0, nullptr};
 
 // Runs with the bundled assets as the current directory.
 struct InAssetDir {
-  InAssetDir() : old(std::filesystem::current_path()) {
-    std::filesystem::current_path(WALKER_ASSET_DIR);
-  }
+  InAssetDir() : old(std::filesystem::current_path()) { std::filesystem::current_path(WALKER_ASSET_DIR); }
   ~InAssetDir() { std::filesystem::current_path(old); }
   std::filesystem::path old;
 };
 
-// The bytes one frame moves on the open Screen, done as plain memory work:
-// page 2 -> page 1 and page 1 -> page 0 (pixels and text cells), and the
-// 320 x 200 clear. Returns processor nanoseconds per frame, the best of
-// several batches.
-double BoundNanoseconds() {
-  const Screen& s = *gLayer.screen;
-  const size_t page = size_t(s.pitch) * size_t(s.height);
-  const size_t text = size_t(s.textColumns) * size_t(s.textRows) * sizeof(TextCell);
-  const size_t clearRow = std::min<size_t>(320, size_t(s.width)) * size_t(s.bytesPerPixel);
-  const int32_t clearRows = std::min(200, s.height);
-  std::vector<uint8_t> p0(page), p1(page), p2(page, 1), t0(text), t1(text), t2(text, 1);
-  double best = 1e300;
-  for (int batch = 0; batch < 7; ++batch) {
-    constexpr int kFrames = 200;
-    const double start = ThreadNanoseconds();
-    for (int i = 0; i < kFrames; ++i) {
-      std::memcpy(p1.data(), p2.data(), page);
-      std::memcpy(t1.data(), t2.data(), text);
-      for (int32_t y = 0; y < clearRows; ++y) std::memset(p1.data() + size_t(y) * size_t(s.pitch), 0, clearRow);
-      std::memcpy(p0.data(), p1.data(), page);
-      std::memcpy(t0.data(), t1.data(), text);
-      benchmark::ClobberMemory();
-    }
-    best = std::min(best, (ThreadNanoseconds() - start) / kFrames);
+// The plain memory work of one frame on a page of `pitch` x `height` bytes:
+// page 2 -> page 1 and page 1 -> page 0 (pixels and text cells) and the clear.
+struct Bound {
+  Bound(size_t pitch, size_t height, size_t text)
+      : pitch(pitch), page(pitch * height), text(text), p0(page), p1(page), p2(page), t0(text),
+        t1(text), t2(text) {}
+  void operator()() {
+    std::memcpy(p1.data, p2.data, page);
+    std::memcpy(t1.data, t2.data, text);
+    for (size_t y = 0; y < 200; ++y) std::memset(p1.data + y * pitch, 0, 320);
+    std::memcpy(p0.data, p1.data, page);
+    std::memcpy(t0.data, t1.data, text);
+    asm volatile("" ::: "memory");
   }
-  return best;
+  size_t pitch, page, text;
+  bench::AlignedBlock p0, p1, p2, t0, t1, t2;
+};
+
+template <class Program>
+void StartAndLoad(Program& p) {
+  if constexpr (std::is_same_v<Program, mapwalk1::Program>) {
+    mapwalk1::StartUp(p, 1, gArgv);
+    mapwalk1::Load(p);
+  } else if constexpr (std::is_same_v<Program, mapwalk2::Program>) {
+    mapwalk2::StartUp(p, 1, gArgv);
+    mapwalk2::Load(p);
+  } else {
+    mapwalk3::StartUp(p, 1, gArgv);
+    mapwalk3::Load(p);
+  }
 }
 
-template <class Program, class Open, class Iterate>
-void RunLoop(benchmark::State& state, Open open, Iterate iterate) {
+template <class Program>
+void Iterate(Program& p) {
+  if constexpr (std::is_same_v<Program, mapwalk1::Program>) mapwalk1::Iterate(p);
+  else if constexpr (std::is_same_v<Program, mapwalk2::Program>) mapwalk2::Iterate(p);
+  else mapwalk3::Iterate(p);
+}
+
+// `width` x `height`: the page the program opens (one byte per pixel in all three).
+template <class Program>
+bool Frame(const char* name, int32_t width, int32_t height, double target) {
   InAssetDir dir;
   auto p = std::make_unique<Program>();
-  open(*p);
-  // No key waits: every iteration is one pass at the start position.
+  StartAndLoad(*p);
   while (!InKey().empty()) {
-  }
-  const double bound = BoundNanoseconds();
-  int64_t frames = 0;
-  const auto start = Clock::now();
-  const double cpuStart = ThreadNanoseconds();
-  for (auto _ : state) {
-    iterate(*p);
-    ++frames;
-  }
-  const double cpu = (ThreadNanoseconds() - cpuStart) / double(std::max<int64_t>(frames, 1));
-  const double real = std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
-                      double(std::max<int64_t>(frames, 1));
-  state.counters["fps"] = 1e9 / real;
-  state.counters["frame_us"] = cpu / 1000.0;
-  state.counters["bound_us"] = bound / 1000.0;
-  state.counters["ratio"] = cpu / bound;
-  ScreenMode(0);
+  }  // no keys: every iteration is one pass at the start position
+  const int32_t size = SetWidth(0, 0);  // rows * 65536 + columns of the text grid
+  Bound bound(size_t(width), size_t(height), size_t(size >> 16) * size_t(size & 0xFFFF) * sizeof(TextCell));
+  bench::Timing frame, base;
+  bench::Measure([&] { Iterate(*p); }, [&] { bound(); }, frame, base);
+  const bool ok = bench::PrintRatio(name, frame, "frame's memcpy", base, target);
+  std::printf("  %-26s %9.0f frames/s of processor time\n", "", 1e9 / frame.best);
+  CloseScreen();
+  return ok;
 }
 
-void BM_Mapwalk1Frame(benchmark::State& state) {
-  RunLoop<mapwalk1::Program>(
-      state,
-      [](mapwalk1::Program& p) {
-        mapwalk1::StartUp(p, 1, gArgv);
-        mapwalk1::Load(p);
-      },
-      [](mapwalk1::Program& p) { mapwalk1::Iterate(p); });
-}
-BENCHMARK(BM_Mapwalk1Frame)->UseRealTime();
-
-void BM_Mapwalk2Frame(benchmark::State& state) {
-  RunLoop<mapwalk2::Program>(
-      state,
-      [](mapwalk2::Program& p) {
-        mapwalk2::StartUp(p, 1, gArgv);
-        mapwalk2::Load(p);
-      },
-      [](mapwalk2::Program& p) { mapwalk2::Iterate(p); });
-}
-BENCHMARK(BM_Mapwalk2Frame)->UseRealTime();
-
-void BM_Mapwalk3Frame(benchmark::State& state) {
-  RunLoop<mapwalk3::Program>(
-      state,
-      [](mapwalk3::Program& p) {
-        mapwalk3::StartUp(p, 1, gArgv);
-        mapwalk3::Load(p);
-      },
-      [](mapwalk3::Program& p) { mapwalk3::Iterate(p); });
-}
-BENCHMARK(BM_Mapwalk3Frame)->UseRealTime();
-
-// Loading the six files (each program's own way), on an open Screen.
-template <class Program, class Start, class Load>
-void RunLoad(benchmark::State& state, Start start, Load load) {
+template <class Program>
+bool Load(const char* name) {
   InAssetDir dir;
-  auto p = std::make_unique<Program>();
-  start(*p);
-  for (auto _ : state) {
-    load(*p);
-    state.PauseTiming();
+  std::vector<double> ms;
+  for (int i = 0; i < 10; ++i) {
+    auto p = std::make_unique<Program>();
+    if constexpr (std::is_same_v<Program, mapwalk1::Program>) mapwalk1::StartUp(*p, 1, gArgv);
+    else if constexpr (std::is_same_v<Program, mapwalk2::Program>) mapwalk2::StartUp(*p, 1, gArgv);
+    else mapwalk3::StartUp(*p, 1, gArgv);
+    const auto t0 = std::chrono::steady_clock::now();
+    if constexpr (std::is_same_v<Program, mapwalk1::Program>) mapwalk1::Load(*p);
+    else if constexpr (std::is_same_v<Program, mapwalk2::Program>) mapwalk2::Load(*p);
+    else mapwalk3::Load(*p);
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     if constexpr (std::is_same_v<Program, mapwalk3::Program>) {
-      for (ImageBuffer** image : {&p->brick, &p->flameA, &p->flameB, &p->skull, &p->sprite, &p->map}) {
-        ImageDestroy(*image);
-        *image = nullptr;
-      }
+      for (ImageBuffer* image : {p->brick, p->flameA, p->flameB, p->skull, p->sprite, p->map}) ImageDestroy(image);
     }
-    state.ResumeTiming();
+    CloseScreen();
   }
-  ScreenMode(0);
+  const bench::Timing t = bench::Summarise(ms);
+  const bool ok = t.best < 5.0;
+  std::printf("  %-26s %9.2f ms (med %9.2f)  < 5 ms  %s\n", name, t.best, t.median, bench::Verdict(ok));
+  return ok;
 }
-
-void BM_Mapwalk1Load(benchmark::State& state) {
-  RunLoad<mapwalk1::Program>(
-      state, [](mapwalk1::Program& p) { mapwalk1::StartUp(p, 1, gArgv); },
-      [](mapwalk1::Program& p) { mapwalk1::Load(p); });
-}
-BENCHMARK(BM_Mapwalk1Load)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_Mapwalk2Load(benchmark::State& state) {
-  RunLoad<mapwalk2::Program>(
-      state, [](mapwalk2::Program& p) { mapwalk2::StartUp(p, 1, gArgv); },
-      [](mapwalk2::Program& p) { mapwalk2::Load(p); });
-}
-BENCHMARK(BM_Mapwalk2Load)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_Mapwalk3Load(benchmark::State& state) {
-  RunLoad<mapwalk3::Program>(
-      state, [](mapwalk3::Program& p) { mapwalk3::StartUp(p, 1, gArgv); },
-      [](mapwalk3::Program& p) { mapwalk3::Load(p); });
-}
-BENCHMARK(BM_Mapwalk3Load)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main() {
+  setenv("SCRBK", "null", 1);
+  std::printf("Walker frame, best batch per frame (median batch), this thread's processor time:\n");
+  bool ok = true;
+  ok &= Frame<mapwalk1::Program>("mapwalk1 frame", 320, 200, 1.5);
+  ok &= Frame<mapwalk2::Program>("mapwalk2 frame", 640, 480, 1.3);
+  ok &= Frame<mapwalk3::Program>("mapwalk3 frame", 640, 480, 1.3);
+  std::printf("Loading the six files:\n");
+  ok &= Load<mapwalk1::Program>("mapwalk1 load");
+  ok &= Load<mapwalk2::Program>("mapwalk2 load");
+  ok &= Load<mapwalk3::Program>("mapwalk3 load");
+  std::printf("%s\n", ok ? "All targets met." : "A target was MISSED.");
+  return ok ? 0 : 1;
+}

@@ -19,8 +19,8 @@ using TileBuffer = int32_t[17 * 17];
 // Everything the main routine keeps, for the whole run.
 struct Program {
   TileBuffer brick = {}, flameA = {}, flameB = {}, skull = {}, sprite = {};
-  walker::ViewWindow ViewWindow;
-  walker::BlockTests BlockTests;
+  walker::ViewWindow view;
+  walker::BlockTests blockTests;
   int32_t x = 2, y = 2;
   int32_t oldX = 0, oldY = 0;
   walker::FlameState flame;  // AnimPhase, LastFlipSecond

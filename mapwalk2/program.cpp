@@ -52,10 +52,10 @@ bool Iterate(Program& p) {
   const TileSet tiles = p.Tiles();
   for (;;) {
     CopyMapStore();
-    ReadView(p.ViewWindow, p.x, p.y);
+    ReadView(p.view, p.x, p.y);
     ClearPlayArea();
-    DrawTiles(p.ViewWindow, tiles, p.flame.AnimPhase, PhaseRule::Xor);
-    if (CheckMove(p.ViewWindow, p.BlockTests, p.x, p.y, p.oldX, p.oldY, p.sprite) !=
+    DrawTiles(p.view, tiles, p.flame.AnimPhase, PhaseRule::Xor);
+    if (CheckMove(p.view, p.blockTests, p.x, p.y, p.oldX, p.oldY, p.sprite) !=
         MoveCheck::Refused)
       break;
   }

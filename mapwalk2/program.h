@@ -19,8 +19,8 @@ using MapBuffer = int32_t[65 * 33];   // 8580 bytes: 4 header bytes and 2048 pix
 struct Program {
   TileBuffer brick = {}, flameA = {}, flameB = {}, skull = {}, sprite = {};
   MapBuffer map = {};
-  walker::ViewWindow ViewWindow;
-  walker::BlockTests BlockTests;
+  walker::ViewWindow view;
+  walker::BlockTests blockTests;
   int32_t x = 2, y = 2;
   int32_t oldX = 0, oldY = 0;
   walker::FlameState flame;  // AnimPhase, LastFlipSecond

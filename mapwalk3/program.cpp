@@ -32,7 +32,7 @@ void DrawTiles(const Program& p, const ViewWindow& view) {
 
 MoveCheck CheckMove(const Program& p, int32_t& x, int32_t& y, int32_t oldX, int32_t oldY,
                     BlockTests& tests) {
-  return walker::CheckMove(p.ViewWindow, tests, x, y, oldX, oldY, p.sprite);
+  return walker::CheckMove(p.view, tests, x, y, oldX, oldY, p.sprite);
 }
 
 void StartUp(Program& p, int argc, char** argv) {
@@ -64,19 +64,19 @@ bool Iterate(Program& p) {
 
   // Redraw loop: every pass is shown, so a refused move shows its view once
   // (without frame and player) before the pass at the old position.
-  p.BlockTests[5] = 0;
+  p.blockTests[5] = 0;
   MoveCheck check;
   do {
     CopyMapStore();
-    mapwalk3::ReadView(p.ViewWindow, p.x, p.y);
+    mapwalk3::ReadView(p.view, p.x, p.y);
     ClearPlayArea();
-    mapwalk3::DrawTiles(p, p.ViewWindow);
-    check = mapwalk3::CheckMove(p, p.x, p.y, p.oldX, p.oldY, p.BlockTests);
+    mapwalk3::DrawTiles(p, p.view);
+    check = mapwalk3::CheckMove(p, p.x, p.y, p.oldX, p.oldY, p.blockTests);
     ShowStep();
     if (p.shown) p.shown();
     // A blocked cell that is already the old position ends the loop too
     // (its frame is finished), or the loop would never read a key again.
-  } while (p.BlockTests[5] != 0 && check == MoveCheck::Refused);
+  } while (p.blockTests[5] != 0 && check == MoveCheck::Refused);
   return false;
 }
 

@@ -22,8 +22,8 @@ struct Program {
   ImageBuffer* skull = nullptr;
   ImageBuffer* sprite = nullptr;
   ImageBuffer* map = nullptr;
-  walker::ViewWindow ViewWindow;
-  walker::BlockTests BlockTests;
+  walker::ViewWindow view;
+  walker::BlockTests blockTests;
   walker::FlameState flame;  // AnimPhase, LastFlipSecond
   // The main routine's own.
   int32_t x = 2, y = 2;
