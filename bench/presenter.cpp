@@ -150,6 +150,9 @@ bool OpenScene(bool sdl) {
   return gTile != nullptr;
 }
 
+// Drawing calls of one frame below, each taking the screen lock once.
+constexpr int kLocksPerFrame = 2 + 105 + 1 + 105 + 35 + 1 + 8;
+
 // One frame of the walker's shape (15 x 7 cells of 16 x 16 pixels) with the
 // frame number in eight marker pixels at (600..607, 0).
 void Frame(int step) {
@@ -278,6 +281,19 @@ int main() {
               Median(nullCpu), Median(sdlCpu), Median(cpuRatios));
   std::printf("Processor time while SDL shows, ms per second: program %5.0f, Presenter %5.0f, Xvfb %5.0f\n",
               programMs / sdlSeconds, presenterMs / sdlSeconds, serverMs / sdlSeconds);
+
+  // What one drawing call pays for the screen lock on each back-end.
+  bench::Timing lockNull, lockSdl;
+  for (bool sdl : {false, true}) {
+    if (!OpenScene(sdl)) return 2;
+    (sdl ? lockSdl : lockNull) = bench::MeasureAlone([] {
+      scr::LockScreen();
+      scr::UnlockScreen(1, 0);
+    });
+    scr::CloseScreen();
+  }
+  std::printf("  screen lock and unlock: windowless %5.1f ns, SDL %5.1f ns (about %d calls a frame)\n",
+              lockNull.best, lockSdl.best, kLocksPerFrame);
 
   // 2. Presenter passes seen in the window while the program draws flat out.
   if (!OpenScene(true)) return 2;

@@ -48,7 +48,12 @@ struct Bound {
   void operator()() {
     std::memcpy(p1.data, p2.data, page);
     std::memcpy(t1.data, t2.data, text);
-    for (size_t y = 0; y < 200; ++y) std::memset(p1.data + y * pitch, 0, 320);
+    if (pitch == 320) {
+      std::memset(p1.data, 0, bench::Opaque(64000));  // the rows lie end to end
+    } else {
+      const size_t row = bench::Opaque(320);
+      for (size_t y = 0; y < 200; ++y) std::memset(p1.data + y * pitch, 0, row);
+    }
     std::memcpy(p0.data, p1.data, page);
     std::memcpy(t0.data, t1.data, text);
     asm volatile("" ::: "memory");

@@ -75,7 +75,10 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
   auto put = d.pixel.put;
 
   LockScreen();
-  if (filled) {
+  if (filled && int64_t(run) * bpp == d.pitch) {
+    // Whole rows lie end to end: one fill (320 x 200 page: 1.33x -> 1.0x memset).
+    FillPixels(d.rows[cy1], int64_t(run) * (cy2 - cy1 + 1), bpp, colour);
+  } else if (filled) {
     for (int64_t y = cy1; y <= cy2; ++y) fill(d.rows[y] + size_t(cx1) * bpp, run, colour);
   } else {
     const int64_t w = x2 - x1 + 1, h = y2 - y1 + 1;

@@ -92,34 +92,6 @@ bool EnterRawIfForeground(int fd);
 // (standard input unless changed; tests point it at a pipe).
 void TermSetConsoleInput(int fd, bool rawIfTerminal = true);
 
-// ---------------------------------------------------------------------------
-// Terminal settings: raw mode and its restoring
-// ---------------------------------------------------------------------------
-
-// Puts terminal `fd` into non-canonical, non-echoing input with reads that
-// never wait (output processing and Ctrl+C stay). Saves the settings first
-// (once) and arranges their restoring at exit and on SIGINT, SIGTERM and
-// SIGHUP. Returns false when fd is not a terminal or cannot be changed.
-bool TermEnterRaw(int fd);
-// Restores the saved settings now and forgets them (raw mode may be entered
-// again later). The restore bytes are not written.
-void TermLeaveRaw();
-// Restores the saved settings and writes the restore bytes; async-signal-safe,
-// keeps the saved settings. Runs at exit and in the signal handlers.
-void TermRestore();
-// Bytes written to standard output on restore (e.g. leave the alternate
-// screen, show the cursor); null or "" for none. At most 255 bytes are kept.
-void TermSetRestoreBytes(const char* s);
-// Whether raw mode is in force.
-bool TermIsRaw();
-// Enters raw mode on `fd` when it is a terminal whose foreground this process
-// is (a background job leaves the settings alone) and raw mode is not on yet.
-// True when this call entered it.
-bool EnterRawIfForeground(int fd);
-// The terminal hung up: restores, then ends the process as SIGHUP does
-// (going on would leave a program polling a terminal that is gone).
-[[noreturn]] void TermHangUp();
-
 // Watches for the terminal's size changing (SIGWINCH) while on; the handler
 // in force before is put back when off.
 void WatchTerminalResize(bool on);

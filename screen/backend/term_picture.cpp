@@ -2,7 +2,6 @@
 #include "backend/term_picture.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace scr {
 
@@ -16,35 +15,6 @@ constexpr char kHalfBlock[] = "\xE2\x96\x80";
 constexpr size_t kHalfBlockBytes = 3;
 // Longest stretch of unchanged cells rewritten to join two changed runs.
 constexpr int32_t kMaxBridge = 8;
-// Farthest shift tried: cells sideways, cell rows up or down.
-constexpr int32_t kMaxShiftColumns = 40;
-constexpr int32_t kMaxShiftRows = 16;
-// Picture cells sampled to estimate how the whole picture moved, and per row.
-constexpr size_t kMotionSamples = 64;
-constexpr size_t kRowSamples = 24;
-// Fewest changed cells in a row worth looking for a shift.
-constexpr int32_t kMinShiftCells = 8;
-// Bytes a cell written costs at least; a shift must save more than it costs.
-constexpr int32_t kCellBytes = 3;
-
-// The best sum of a contiguous stretch of v[0..n), with its bounds [first, end).
-int32_t BestStretch(const int32_t* v, int32_t n, int32_t& first, int32_t& end) {
-  int32_t best = 0, sum = 0, start = 0;
-  first = end = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    if (sum <= 0) {
-      sum = 0;
-      start = i;
-    }
-    sum += v[i];
-    if (sum > best) {
-      best = sum;
-      first = start;
-      end = i + 1;
-    }
-  }
-  return best;
-}
 
 int32_t CeilDiv(int32_t a, int32_t b) { return (a + b - 1) / b; }
 
@@ -265,212 +235,6 @@ void Encoder::AppendColour(std::string& out, const Cell& cell) {
   curBg_ = cell.bg;
 }
 
-void Encoder::EstimateMotion(int32_t rowFirst, int32_t rowLast, int32_t& dx, int32_t& dy) {
-  dx = dy = 0;
-  const int32_t cols = layout_.columns;
-  const int32_t maxDx = std::min(kMaxShiftColumns, cols - 1);
-  const int32_t maxDy = std::min(kMaxShiftRows, rowLast - rowFirst);
-  if (maxDy <= 0) return;
-  // Changed cells on an edge (differing from the cell left of or above them)
-  // say where they came from; cells inside a plain area match any shift.
-  auto edge = [&](int32_t r, int32_t c) {
-    const size_t i = size_t(r) * size_t(cols) + size_t(c);
-    if (next_[i] == shown_[i]) return false;
-    return (c > 0 && !(next_[i] == next_[i - 1])) ||
-           (r > rowFirst && !(next_[i] == next_[i - size_t(cols)]));
-  };
-  size_t edges = 0;
-  for (int32_t r = rowFirst; r <= rowLast; ++r)
-    for (int32_t c = 0; c < cols; ++c) edges += edge(r, c);
-  if (edges < 2 * kMinShiftCells) return;
-  const size_t stride = std::max<size_t>(1, edges / kMotionSamples);
-  samples_.clear();
-  size_t seen = 0;
-  for (int32_t r = rowFirst; r <= rowLast; ++r)
-    for (int32_t c = 0; c < cols; ++c)
-      if (edge(r, c) && seen++ % stride == 0) samples_.push_back(r * cols + c);
-
-  const int32_t spanX = 2 * maxDx + 1;
-  std::vector<int32_t> score(size_t(spanX) * size_t(2 * maxDy + 1), 0);
-  for (int32_t i : samples_) {
-    const int32_t r = i / cols, c = i % cols;
-    const Cell want = next_[size_t(i)];
-    const int32_t xLo = std::max(-maxDx, -c), xHi = std::min(maxDx, cols - 1 - c);
-    for (int32_t ddy = -maxDy; ddy <= maxDy; ++ddy) {
-      const int32_t src = r + ddy;
-      if (src < rowFirst || src > rowLast) continue;
-      const Cell* row = &shown_[size_t(src) * size_t(cols) + size_t(c)];
-      int32_t* s = &score[size_t(ddy + maxDy) * size_t(spanX) + size_t(maxDx)];
-      for (int32_t ddx = xLo; ddx <= xHi; ++ddx) s[ddx] += row[ddx] == want;
-    }
-  }
-  int32_t best = 0, bestDist = 0;
-  for (int32_t ddy = -maxDy; ddy <= maxDy; ++ddy)
-    for (int32_t ddx = -maxDx; ddx <= maxDx; ++ddx) {
-      if (ddx == 0 && ddy == 0) continue;
-      const int32_t s = score[size_t(ddy + maxDy) * size_t(spanX) + size_t(ddx + maxDx)];
-      const int32_t dist = std::abs(ddx) + std::abs(ddy);
-      if (s > best || (s == best && s > 0 && dist < bestDist)) {
-        best = s;
-        bestDist = dist;
-        dx = ddx;
-        dy = ddy;
-      }
-    }
-  // Most sampled cells must agree, or the picture did not move as a whole.
-  if (size_t(best) * 2 < samples_.size()) dx = dy = 0;
-}
-
-// Moves a band of rows up (dy > 0: row r shows what row r + dy showed) or
-// down within a scroll region, when that saves more than it costs.
-void Encoder::ScrollRows(std::string& out, int32_t rowFirst, int32_t rowLast, int32_t dx,
-                         int32_t dy) {
-  const int32_t cols = layout_.columns, n = std::abs(dy);
-  if (n > rowLast - rowFirst) return;
-  auto same = [&](int32_t want, int32_t src, int32_t shift) {
-    const Cell* w = &next_[size_t(want) * size_t(cols)];
-    const Cell* s = &shown_[size_t(src) * size_t(cols)];
-    int32_t count = 0;
-    for (int32_t x = std::max(0, -shift); x < std::min(cols, cols - shift); ++x)
-      count += w[x] == s[x + shift];
-    return count;
-  };
-  // Gain of each row that takes a shifted row: its matches after the shift
-  // (and the sideways shift to follow) less its matches now.
-  const int32_t lo = dy > 0 ? rowFirst : rowFirst + n, hi = dy > 0 ? rowLast - n : rowLast;
-  std::vector<int32_t> gain(size_t(hi - lo + 1));
-  for (int32_t r = lo; r <= hi; ++r)
-    gain[size_t(r - lo)] = same(r, r + dy, dx) - same(r, r, 0);
-  int32_t first, end;
-  int32_t net = BestStretch(gain.data(), hi - lo + 1, first, end);
-  if (net <= 0) return;
-  first += lo;
-  end += lo;  // rows [first, end) take shifted rows
-  // The rows left blank lose what they match now.
-  const int32_t top = dy > 0 ? first : first - n, bottom = dy > 0 ? end - 1 + n : end - 1;
-  const int32_t blankFirst = dy > 0 ? end : top, blankEnd = dy > 0 ? bottom + 1 : first;
-  for (int32_t r = blankFirst; r < blankEnd; ++r) net -= same(r, r, 0);
-  const bool margins = layout_.left > 0 || layout_.left + cols < termColumns_;
-  const int32_t t = layout_.top + top + 1, b = layout_.top + bottom + 1;
-  const int32_t cost = int32_t((margins ? 5 : 0) + 4 + Digits(uint32_t(t)) +
-                               Digits(uint32_t(b)) + 3 + Digits(uint32_t(n)) + 3);
-  if (net * kCellBytes <= cost + 8) return;
-
-  // Rows entering the region are blank in the background in force, across
-  // the whole line: beside the picture that must stay the default colour.
-  if (margins && curBg_ != kDefault) {
-    out += "\x1b[49m";
-    curBg_ = kDefault;
-  }
-  out += "\x1b[";
-  AppendNumber(out, uint32_t(t));
-  out.push_back(';');
-  AppendNumber(out, uint32_t(b));
-  out += "r\x1b[";
-  AppendNumber(out, uint32_t(n));
-  out.push_back(dy > 0 ? 'S' : 'T');
-  out += "\x1b[r";  // whole screen again; the cursor is home, every run moves it first
-  Cell* base = shown_.data();
-  const size_t w = size_t(cols);
-  if (dy > 0) {
-    for (int32_t r = top; r + n <= bottom; ++r)
-      std::copy_n(base + size_t(r + n) * w, w, base + size_t(r) * w);
-  } else {
-    for (int32_t r = bottom; r - n >= top; --r)
-      std::copy_n(base + size_t(r - n) * w, w, base + size_t(r) * w);
-  }
-  for (int32_t r = blankFirst; r < blankEnd; ++r)
-    std::fill_n(base + size_t(r) * w, w, Cell{kBlank, curBg_});
-}
-
-// Shifts part of cell row r sideways when that saves more than it costs:
-// k > 0 makes cell x show what cell x + k showed, k < 0 what x - |k| showed.
-// The terminal shifts up to the end of the line, so a second operation puts
-// the part of the line after the stretch back where it was.
-void Encoder::ShiftRow(std::string& out, int32_t r, int32_t hint) {
-  const int32_t cols = layout_.columns;
-  const Cell* want = &next_[size_t(r) * size_t(cols)];
-  Cell* shown = &shown_[size_t(r) * size_t(cols)];
-  int32_t changed = 0, edges = 0;
-  for (int32_t x = 0; x < cols; ++x) {
-    if (want[x] == shown[x]) continue;
-    ++changed;
-    edges += x > 0 && !(want[x] == want[x - 1]);
-  }
-  if (changed < kMinShiftCells || edges == 0) return;
-  const int32_t maxK = std::min(kMaxShiftColumns, cols - 1);
-  // Sampled edges vote for a shift; the best one (and the picture's) is then measured.
-  const int32_t stride = std::max<int32_t>(1, edges / int32_t(kRowSamples));
-  int32_t votes[2 * kMaxShiftColumns + 1] = {};
-  int32_t seen = 0;
-  for (int32_t x = 1; x < cols; ++x) {
-    if (want[x] == shown[x] || want[x] == want[x - 1] || seen++ % stride != 0) continue;
-    for (int32_t k = std::max(-maxK, -x); k <= std::min(maxK, cols - 1 - x); ++k)
-      votes[k + kMaxShiftColumns] += shown[x + k] == want[x];
-  }
-  int32_t bestK = 0, bestVotes = 0;
-  for (int32_t k = -maxK; k <= maxK; ++k) {
-    const int32_t v = votes[k + kMaxShiftColumns];
-    if (k != 0 && (v > bestVotes || (v == bestVotes && v > 0 && k == hint))) {
-      bestVotes = v;
-      bestK = k;
-    }
-  }
-
-  std::vector<int32_t>& gain = samples_;
-  int32_t bestNet = 0, bestA = 0, bestB = 0, chosen = 0;
-  const int32_t termRow = layout_.top + r + 1;
-  const int32_t candidates[2] = {bestK, hint != bestK ? hint : 0};
-  for (int32_t k : candidates) {
-    if (k == 0 || std::abs(k) > maxK) continue;
-    const int32_t m = std::abs(k);
-    // Gain of each cell that takes a shifted cell (cell i, or i + m when the
-    // shift is to the right); the cells left blank lose their matches.
-    gain.assign(size_t(cols - m), 0);
-    for (int32_t i = 0; i < cols - m; ++i) {
-      const int32_t x = k > 0 ? i : i + m;
-      gain[size_t(i)] = int32_t(want[x] == shown[x + k]) - int32_t(want[x] == shown[x]);
-    }
-    int32_t first, end;
-    int32_t net = BestStretch(gain.data(), cols - m, first, end);
-    if (net <= 0) continue;
-    const int32_t a = first, b = end + m;  // the stretch [a, b) the shift acts on
-    const int32_t blankFirst = k > 0 ? b - m : a;
-    for (int32_t x = blankFirst; x < blankFirst + m; ++x) net -= want[x] == shown[x];
-    const bool restore = layout_.left + b < termColumns_;
-    const int32_t cost = int32_t(
-        (4 + Digits(uint32_t(termRow)) + Digits(uint32_t(layout_.left + a + 1)) + 3 +
-         Digits(uint32_t(m))) *
-        (restore ? 2 : 1));
-    if (net * kCellBytes > cost + 4 && net > bestNet) {
-      bestNet = net;
-      bestA = a;
-      bestB = b;
-      chosen = k;
-    }
-  }
-  if (chosen == 0) return;
-  const int32_t a = bestA, b = bestB, m = std::abs(chosen);
-  const bool restore = layout_.left + b < termColumns_;
-  auto op = [&](int32_t column, char final) {
-    AppendMove(out, layout_.top + r, layout_.left + column);
-    out += "\x1b[";
-    AppendNumber(out, uint32_t(m));
-    out.push_back(final);
-  };
-  if (chosen > 0) {
-    op(a, 'P');                    // delete: the line from a moves left by m
-    if (restore) op(b - m, '@');  // insert: the line from b moves back
-    for (int32_t x = a; x < b - m; ++x) shown[x] = shown[x + m];
-    std::fill(shown + (b - m), shown + b, Cell{kBlank, curBg_});
-  } else {
-    if (restore) op(b - m, 'P');  // the line from b moves left by m ...
-    op(a, '@');                   // ... and back right with the stretch
-    for (int32_t x = b - 1; x >= a + m; --x) shown[x] = shown[x - m];
-    std::fill(shown + a, shown + a + m, Cell{kBlank, curBg_});
-  }
-}
-
 void Encoder::AppendMove(std::string& out, int32_t row, int32_t column) {
   out += "\x1b[";
   AppendNumber(out, uint32_t(row + 1));
@@ -483,7 +247,6 @@ size_t Encoder::Encode(const uint32_t* image, int32_t firstRow, int32_t lastRow,
                        std::string& out) {
   if (!configured() || layout_.columns <= 0 || image == nullptr) return 0;
   const size_t start = out.size();
-  bool repainted = false;
   if (repaint_) {
     // Default colours outside the picture; every cell is written afresh.
     out += "\x1b[0m\x1b[2J";
@@ -492,7 +255,6 @@ size_t Encoder::Encode(const uint32_t* image, int32_t firstRow, int32_t lastRow,
     firstRow = 0;
     lastRow = height_ - 1;
     repaint_ = false;
-    repainted = true;
   }
   firstRow = std::max(firstRow, 0);
   lastRow = std::min(lastRow, height_ - 1);
@@ -507,13 +269,6 @@ size_t Encoder::Encode(const uint32_t* image, int32_t firstRow, int32_t lastRow,
       next[c].fg = BlockColour(image, c, 2 * r);
       next[c].bg = BlockColour(image, c, 2 * r + 1);
     }
-  }
-  // A moved picture: let the terminal shift what it shows, then write the rest.
-  if (scrolling_ && !repainted) {
-    int32_t dx, dy;
-    EstimateMotion(rowFirst, rowLast, dx, dy);
-    if (dy != 0) ScrollRows(out, rowFirst, rowLast, dx, dy);
-    for (int32_t r = rowFirst; r <= rowLast; ++r) ShiftRow(out, r, dx);
   }
   for (int32_t r = rowFirst; r <= rowLast; ++r) {
     const Cell* next = &next_[size_t(r) * size_t(cols)];

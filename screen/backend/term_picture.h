@@ -6,11 +6,7 @@
 // whole factor that fits, each factor x factor block showing its most
 // frequent colour. The encoder remembers what it last wrote, so an update
 // writes only the cells that changed, in runs, with colour codes only where
-// the colour differs from the one in force. When the picture moves as a
-// whole (a scrolled view), the terminal shifts what it already shows: cells
-// of a row with delete/insert character (the rest of the line put back as it
-// was), bands of rows with a scroll region and scroll up/down; then only the
-// cells that still differ are written.
+// the colour differs from the one in force.
 //
 // Pure code over plain memory: no terminal, no screen state, no threads.
 #pragma once
@@ -55,9 +51,8 @@ class Encoder {
                  bool trueColour);
   // Forgets what is on the terminal: the next Encode repaints everything.
   void Invalidate();
-  // Whether the terminal may be asked to shift cells and rows (on by default).
-  void SetScrolling(bool on) { scrolling_ = on; }
-  bool scrolling() const { return scrolling_; }
+  // Does nothing (the encoder never asks the terminal to shift); goes with its last caller.
+  void SetScrolling(bool) {}
   // Appends to `out` the bytes that bring the terminal from the last picture
   // written to `image` (width x height 0xRRGGBB pixels, row-major), looking
   // only at pixel rows firstRow..lastRow (clamped; a repaint looks at all).
@@ -76,9 +71,6 @@ class Encoder {
     bool operator==(const Cell& o) const { return fg == o.fg && bg == o.bg; }
   };
   uint32_t TerminalColour(uint32_t rgb);
-  void EstimateMotion(int32_t rowFirst, int32_t rowLast, int32_t& dx, int32_t& dy);
-  void ScrollRows(std::string& out, int32_t rowFirst, int32_t rowLast, int32_t dx, int32_t dy);
-  void ShiftRow(std::string& out, int32_t r, int32_t hint);
   uint32_t BlockColour(const uint32_t* image, int32_t bx, int32_t by);
   void AppendColour(std::string& out, const Cell& cell);
   void AppendMove(std::string& out, int32_t row, int32_t column);
@@ -86,12 +78,10 @@ class Encoder {
   int32_t width_ = 0, height_ = 0;
   int32_t termColumns_ = 0;
   bool trueColour_ = true;
-  bool scrolling_ = true;
   Layout layout_;
   bool repaint_ = true;
   std::vector<Cell> shown_;  // what the terminal shows, per picture cell
   std::vector<Cell> next_;   // the wanted cells of the rows looked at
-  std::vector<int32_t> samples_;  // cell indexes for the motion estimate
   uint32_t curFg_ = kUnknown, curBg_ = kUnknown;  // colours in force on the terminal
   std::vector<uint32_t> scratch_;
   uint32_t cacheKey_[64] = {};
