@@ -74,10 +74,10 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
   auto fill = d.pixel.fill;
   auto put = d.pixel.put;
 
-  LockScreen();
+  PixelAccess access(s, TargetIsVisible(d, s));
   if (filled && int64_t(run) * bpp == d.pitch) {
     // Whole rows lie end to end: one fill (320 x 200 page: 1.33x -> 1.0x memset).
-    FillPixels(d.rows[cy1], int64_t(run) * (cy2 - cy1 + 1), bpp, colour);
+    FillPixels(d.rows[cy1] + size_t(cx1) * bpp, int64_t(run) * (cy2 - cy1 + 1), bpp, colour);
   } else if (filled) {
     for (int64_t y = cy1; y <= cy2; ++y) fill(d.rows[y] + size_t(cx1) * bpp, run, colour);
   } else {
@@ -107,8 +107,7 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
     k += h;
     if (x1 >= vx0) vEdge(x1, k);  // left
   }
-  if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(cy1), int32_t(cy2));
-  UnlockScreen(1, 0);
+  access.Changed(int32_t(cy1), int32_t(cy2));
 }
 
 // ---------------------------------------------------------------------------
@@ -150,7 +149,7 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
   int64_t firstRow = INT64_MAX, lastRow = INT64_MIN;
   auto put = d.pixel.put;
 
-  LockScreen();
+  PixelAccess access(s, TargetIsVisible(d, s));
   for (int64_t i = iLo; i <= iHi; ++i) {
     const int64_t a = m0 + sm * i;
     const int64_t b = xMajor ? y1 + sy * q : x1 + sx * q;
@@ -166,10 +165,7 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
       ++q;
     }
   }
-  if (firstRow <= lastRow && TargetIsVisible(d, s)) {
-    MarkDirtyRows(s, int32_t(firstRow), int32_t(lastRow));
-  }
-  UnlockScreen(1, 0);
+  if (firstRow <= lastRow) access.Changed(int32_t(firstRow), int32_t(lastRow));
 }
 
 }  // namespace
@@ -247,22 +243,23 @@ void PutPixel(ImageBuffer* target, float x, float y, uint32_t colour, int32_t fo
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return;
 
-  LockScreen();
+  PixelAccess access(s, TargetIsVisible(d, s));
   d.pixel.put(d.rows[size_t(py)], int32_t(px), colour);
-  if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py));
-  UnlockScreen(1, 0);
+  access.Changed(int32_t(py), int32_t(py));
 }
 
 int32_t GetPixel(ImageBuffer* target, float x, float y) {
   if (!SelectTarget(target)) return -1;
   const DrawContext& d = gLayer.draw;
-  const Screen& s = *gLayer.screen;
+  Screen& s = *gLayer.screen;
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return -1;
 
-  LockScreen();
-  uint32_t v = d.pixel.get(d.rows[size_t(py)], int32_t(px));
-  UnlockScreen(1, 0);
+  uint32_t v;
+  {
+    PixelAccess access(s, TargetIsVisible(d, s));
+    v = d.pixel.get(d.rows[size_t(py)], int32_t(px));
+  }
   if (d.bytesPerPixel == 2 && s.depth == 16) v = Widen565(v);
   return int32_t(v);
 }

@@ -144,11 +144,10 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
   uint8_t* out = static_cast<uint8_t*>(destination) + headerSize;
   const size_t rowBytes = size_t(width) * bpp;
   const size_t offset = size_t(ax) * bpp;
-  LockScreen();
+  PixelAccess access(*gLayer.screen, TargetIsVisible(d, *gLayer.screen));
   for (int64_t y = ay; y <= by; ++y, out += pitch) {
     std::memmove(out, d.rows[size_t(y)] + offset, rowBytes);
   }
-  UnlockScreen(1, 0);
   return SetError(0);
 }
 
@@ -224,12 +223,11 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
   const uint8_t* src = static_cast<const uint8_t*>(image) + img.headerSize +
                        size_t(srcY) * size_t(img.pitch) + size_t(srcX) * img.bytesPerPixel;
   Screen& s = *gLayer.screen;
-  LockScreen();
+  PixelAccess access(s, TargetIsVisible(d, s));
   uint8_t* dst = d.rows[size_t(py)] + size_t(px) * d.bytesPerPixel;
   routine(src, dst, int32_t(w), int32_t(h), int32_t(img.pitch), d.pitch, alpha, blend,
           blendParam);
-  if (TargetIsVisible(d, s)) MarkDirtyRows(s, int32_t(py), int32_t(py + h - 1));
-  UnlockScreen(1, 0);
+  access.Changed(int32_t(py), int32_t(py + h - 1));
   return SetError(0);
 }
 

@@ -3,8 +3,8 @@
 // The Presenter owns everything SDL: it initialises the video subsystem,
 // creates the window, pumps its events and presents, all on its own thread,
 // about every 10 ms (see Pass). The program's thread takes the platform lock
-// for every pixel it draws, so nothing slow (pumping, uploading, presenting,
-// window changes) runs under it.
+// whenever it touches the visible page, so nothing slow (pumping, uploading,
+// presenting, window changes) runs under it.
 //
 // For large displays SCRSCALE (a whole number, default 1) multiplies the
 // window's size with whole, unblurred pixels; Alt+Enter switches between the
@@ -16,7 +16,6 @@
 #include <SDL.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -40,26 +39,8 @@ constexpr int32_t kFlagHighPriority = 128;
 
 constexpr int32_t kEventFocusIn = 11, kEventFocusOut = 12, kEventClose = 13;
 
-// The platform lock. The program's thread takes it for every drawing call,
-// the Presenter once a pass, so it is a flag swapped in and stored out: one
-// atomic operation a call, where a mutex takes two (16 -> 6 ns a drawing
-// call). A waiter yields the processor between looks; the Presenter holds
-// the lock only while it copies the changed rows.
-class PlatformLock {
- public:
-  void lock() {
-    while (held_.exchange(true, std::memory_order_acquire)) {
-      while (held_.load(std::memory_order_relaxed)) std::this_thread::yield();
-    }
-  }
-  void unlock() { held_.store(false, std::memory_order_release); }
-
- private:
-  std::atomic<bool> held_{false};
-};
-
 struct Presenter {
-  PlatformLock lock;
+  std::mutex lock;  // the platform lock
   PresenterThread thread;
 
   // Set by open before the thread starts; read-only afterwards.
@@ -273,7 +254,7 @@ void Pass() {
   std::string newTitle;
   bool retitle;
   {
-    std::lock_guard<PlatformLock> guard(p.lock);
+    std::lock_guard<std::mutex> guard(p.lock);
     for (size_t i = 0; i < p.pending.size(); ++i)
       HandleEvent(p.pending[i], i + 1 < p.pending.size() ? &p.pending[i + 1] : nullptr, req);
     if (p.active) SetKeyStates(held);
@@ -368,7 +349,7 @@ void SetPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b) {
 }
 
 void SetTitle(const char* title) {
-  std::lock_guard<PlatformLock> guard(gPresenter.lock);
+  std::lock_guard<std::mutex> guard(gPresenter.lock);
   gPresenter.pendingTitle = title ? title : "";
   gPresenter.titleChanged = true;
 }

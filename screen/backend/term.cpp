@@ -70,17 +70,6 @@ bool TrueColourAnnounced() {
   return v && (strcasecmp(v, "truecolor") == 0 || strcasecmp(v, "24bit") == 0);
 }
 
-// Whether the terminal shifts cells and rows as the picture encoder expects
-// (delete/insert character, scroll region, scroll up/down). The Linux console
-// and the oldest kinds are left to plain rewriting.
-bool TerminalShifts() {
-  const char* v = std::getenv("TERM");
-  if (!v || !*v) return false;
-  for (const char* old : {"dumb", "linux", "vt100", "vt52", "cons25"})
-    if (strncasecmp(v, old, std::strlen(old)) == 0) return false;
-  return true;
-}
-
 void Write(Picture& p, const char* data, size_t n) {
   if (p.terminalOk) p.terminalOk = WriteAll(STDOUT_FILENO, data, n);
 }
@@ -88,7 +77,6 @@ void Write(Picture& p, const char* data, size_t n) {
 bool StartPicture() {
   Picture& p = State().picture;
   p = Picture{};
-  p.encoder.SetScrolling(TerminalShifts());
   TerminalSize(p.columns, p.rows);
   p.lastWrite = Clock::now() - kPicturePeriod;
   Write(p, kEnterBytes, sizeof kEnterBytes - 1);

@@ -51,8 +51,6 @@ class Encoder {
                  bool trueColour);
   // Forgets what is on the terminal: the next Encode repaints everything.
   void Invalidate();
-  // Does nothing (the encoder never asks the terminal to shift); goes with its last caller.
-  void SetScrolling(bool) {}
   // Appends to `out` the bytes that bring the terminal from the last picture
   // written to `image` (width x height 0xRRGGBB pixels, row-major), looking
   // only at pixel rows firstRow..lastRow (clamped; a repaint looks at all).
