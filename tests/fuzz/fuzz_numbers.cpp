@@ -1,6 +1,4 @@
-// Feeds arbitrary bytes through a file to the number reader: open, one input
-// statement per number until the end, close. Checks the reader's promises:
-// every statement leaves error 0, each consumes input, the end reads as 0.
+// Reads arbitrary bytes from a file one number per statement: each leaves error 0, and past the end reads 0.
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,56 +8,28 @@
 
 #include "screen.h"
 
-namespace {
+static void Require(bool condition) { if (!condition) __builtin_trap(); }
 
-// One scratch file for the whole run, in memory when /dev/shm exists (a disk
-// file rewritten thousands of times a second is flushed on each rewrite);
-// removed when the fuzzer ends.
-const std::string& InputPath() {
-  static const std::string path = [] {
-    std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    pattern += "/fuzz_numbers.XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) abort();
-    close(fd);
-    return pattern;
-  }();
-  static const bool removeAtExit = [] {
-    return std::atexit([] { unlink(InputPath().c_str()); }) == 0;
-  }();
-  (void)removeAtExit;
+// One scratch file per run, in memory where /dev/shm exists, removed at exit.
+static const char* InputPath() {
+  static char path[64] = "";
+  if (!path[0] && snprintf(path, sizeof path, "%s/fuzz_numbers.%d", access("/dev/shm", W_OK) ? "/tmp" : "/dev/shm", int(getpid())) > 0)
+    std::atexit([] { unlink(path); });
   return path;
 }
 
-void Require(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& path = InputPath();
-  FILE* out = fopen(path.c_str(), "wb");
+  FILE* out = fopen(InputPath(), "wb");
   if (out == nullptr) return 0;
   const bool written = size == 0 || fwrite(data, 1, size, out) == size;
   if (fclose(out) != 0 || !written) return 0;
-
-  Require(OpenInput(path, 2, 0, 0, 1, 0) == 0);
-  // Every statement takes at least one byte while any is left, so size + 1
-  // statements reach the end; the ones after it read 0.
-  for (size_t i = 0; i <= size + 2; ++i) {
+  Require(OpenInput(InputPath(), 2, 0, 0, 1, 0) == 0);
+  for (size_t i = 0; i <= size + 2; ++i) {  // each statement takes a byte while any is left
     int32_t value = 0;
-    Require(BeginInput(1) == 0);
-    Require(InputInt(value) == 0);
-    Require(ErrorNumber() == 0);
-    if (i > size) Require(value == 0);
+    Require(BeginInput(1) == 0 && InputInt(value) == 0 && ErrorNumber() == 0 && (i <= size || value == 0));
   }
-  Require(CloseFile(1) == 0);
-  Require(CloseFile(1) == 1);
-
-  // The conversions on their own, with the raw bytes as a token.
-  const std::string token(reinterpret_cast<const char*>(data), size);
-  (void)StrToInt(token);
-  (void)StrToDouble(token);
+  Require(CloseFile(1) == 0 && CloseFile(1) == 1);
+  const std::string token(reinterpret_cast<const char*>(data), size);  // the conversions on the raw bytes
+  (void)StrToInt(token), (void)StrToDouble(token);
   return 0;
 }

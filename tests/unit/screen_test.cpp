@@ -1,376 +1,156 @@
-// Screens, pages, palette, colours, text view and the screen lock, on the
-// windowless back-end.
+// Screens and pages on the windowless back-end; colours as shown come from the SCRSHOT picture.
 #include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
 
-#include <cstring>
+#include <array>
+#include <vector>
 
 #include "screen.h"
-#include "state.h"
+#include "testing.h"
 
 namespace {
 
-Screen& S() { return *gLayer.screen; }
-
-// Every test starts with no Screen open.
 class ScreenTest : public ::testing::Test {
  protected:
-  void SetUp() override { CloseScreen(false); }
-  void TearDown() override { CloseScreen(false); }
-  static bool AnyDirty() {
-    for (uint8_t d : S().dirtyRows)
-      if (d) return true;
-    return false;
-  }
-  static void ClearDirty() { std::memset(S().dirtyRows.data(), 0, S().dirtyRows.size()); }
-  static uint8_t PageByte(int page, int x, int y) { return S().pages[page][y * S().pitch + x]; }
+  void SetUp() override { ResetLayerForTests(); }
+  void TearDown() override { ResetLayerForTests(); }
 };
 
-TEST_F(ScreenTest, ModeSevenIsThe320x200SixteenColourScreen) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  EXPECT_EQ(S().width, 320);
-  EXPECT_EQ(S().height, 200);
-  EXPECT_EQ(S().depth, 4);
-  EXPECT_EQ(S().bytesPerPixel, 1);
-  EXPECT_EQ(S().pitch, 320);
-  EXPECT_EQ(S().pageCount, 8);
-  EXPECT_EQ(S().textColumns, 40);
-  EXPECT_EQ(S().textRows, 25);
-  EXPECT_EQ(S().colourMask, 15u);
-  for (int p = 0; p < 8; ++p) {
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(S().pages[p]) % 16, 0u) << "page " << p;
-    for (int i = 0; i < 320 * 200; ++i) ASSERT_EQ(S().pages[p][i], 0) << "page " << p;
-  }
-  EXPECT_EQ(gLayer.draw.workPage, 0);
-  EXPECT_EQ(S().visiblePage, 0);
-}
-
-TEST_F(ScreenTest, PageCountsFollowTheArgumentOrTheModeDefault) {
-  ASSERT_EQ(ScreenMode(7, 0, 2, -1, 0), 0);
-  EXPECT_EQ(S().pageCount, 2);
-  ASSERT_EQ(ScreenMode(7, 0, 0, -1, 0), 0);
-  EXPECT_EQ(S().pageCount, 8);
-  ASSERT_EQ(ScreenMode(7, 8, 2, -1, 0), 0);  // depth counts only from mode 14 on
-  EXPECT_EQ(S().depth, 4);
-  EXPECT_EQ(S().pageCount, 2);
-  ASSERT_EQ(ScreenMode(14, 16, 0, -1, 0), 0);
-  EXPECT_EQ(S().depth, 16);
-  EXPECT_EQ(S().bytesPerPixel, 2);
-  EXPECT_EQ(S().pageCount, 1);
-  ASSERT_EQ(ScreenMode(13, 32, 0, -1, 0), 0);  // mode 13 is below 14: table depth
-  EXPECT_EQ(S().depth, 8);
-}
-
-TEST_F(ScreenTest, BadModesLeaveTheOpenScreenAlone) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  const uint32_t id = S().id;
-  for (int mode : {-1, 3, 4, 5, 6, 22, 1000}) {
-    EXPECT_EQ(ScreenMode(mode, 0, 0, -1, 0), 1) << mode;
-    EXPECT_EQ(ErrorNumber(), 1);
-    ASSERT_NE(gLayer.screen, nullptr);
-    EXPECT_EQ(S().id, id);
-  }
-}
-
-TEST_F(ScreenTest, ScreenResChecksSizeAndDepth) {
-  EXPECT_EQ(ScreenRes(640, 480, 3, 8, -1, 0), 1);
-  EXPECT_EQ(gLayer.screen, nullptr);
-  EXPECT_EQ(ScreenRes(0, 480, 4, 8, -1, 0), 1);
-  EXPECT_EQ(ScreenRes(640, -1, 4, 8, -1, 0), 1);
-  ASSERT_EQ(ScreenRes(640, 480, 4, 0, -1, 0), 0);
-  EXPECT_EQ(S().pageCount, 1);
-  EXPECT_EQ(S().textColumns, 80);
-  EXPECT_EQ(S().textRows, 60);
-  EXPECT_EQ(S().mode, -1);
-  ASSERT_EQ(ScreenRes(100, 50, 24, 1, -1, 0), 0);
-  EXPECT_EQ(S().depth, 32);
-  EXPECT_EQ(S().bytesPerPixel, 4);
-  EXPECT_EQ(S().pitch, 400);
-  ASSERT_EQ(ScreenRes(100, 50, 15, 1, -1, 0), 0);
-  EXPECT_EQ(S().depth, 16);
-}
-
-TEST_F(ScreenTest, AScreenTooLargeToHoldIsRefusedWithoutCrashing) {
-  EXPECT_EQ(ScreenRes(100000, 100000, 32, 8, -1, 0), 4);
-  EXPECT_EQ(gLayer.screen, nullptr);
-  EXPECT_EQ(ScreenRes(2147483647, 2147483647, 32, 2147483647, -1, 0), 4);
-  EXPECT_EQ(gLayer.screen, nullptr);
-}
-
-TEST_F(ScreenTest, OpeningASecondScreenReplacesTheFirst) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  const uint32_t first = S().id;
-  SetPages(3, 2);
-  ASSERT_EQ(ScreenRes(640, 480, 4, 8, -1, 0), 0);
-  EXPECT_GT(S().id, first);
-  EXPECT_EQ(gLayer.draw.workPage, 0);
-  EXPECT_EQ(S().visiblePage, 0);
-  EXPECT_EQ(S().width, 640);
-}
-
-TEST_F(ScreenTest, ModeZeroReturnsToTheConsole) {
-  EXPECT_EQ(ScreenMode(0, 0, 0, 0, 0), 0);  // with nothing open
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  EXPECT_EQ(ScreenMode(0, 0, 0, 0, 0), 0);
-  EXPECT_EQ(gLayer.screen, nullptr);
-  EXPECT_EQ(SetPages(1, 0), -1);
-  EXPECT_EQ(GraphicsPageCopy(1, 0), 1);
-}
-
-// --- pages -----------------------------------------------------------------
-
-TEST_F(ScreenTest, SetPagesReportsThePreviousPairAndIgnoresPagesOutOfRange) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  EXPECT_EQ(SetPages(1, 0), 0);
-  EXPECT_EQ(SetPages(8, 0), 1);  // 8 is beyond the last page: work page stays 1
-  EXPECT_EQ(gLayer.draw.workPage, 1);
-  EXPECT_EQ(SetPages(5, 3), 1);
-  EXPECT_EQ(SetPages(-1, -1), 3 * 256 + 5);
-  EXPECT_EQ(gLayer.draw.workPage, 0);
-  EXPECT_EQ(S().visiblePage, 0);
-  SetError(7);
-  SetPages(2, 2);
-  EXPECT_EQ(ErrorNumber(), 7) << "SetPages leaves the error number alone";
-}
-
-TEST_F(ScreenTest, ChangingTheVisiblePageFlagsAllRows) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  ClearDirty();
-  SetPages(0, 0);
-  EXPECT_FALSE(AnyDirty()) << "the same visible page changes nothing";
-  SetPages(0, 2);
-  EXPECT_EQ(S().visible, S().pages[2]);
-  for (uint8_t d : S().dirtyRows) ASSERT_EQ(d, 1);
-}
-
-TEST_F(ScreenTest, PageCopyChecksPagesAndCopiesPixelsAndTextCells) {
-  ASSERT_EQ(ScreenMode(7, 0, 2, -1, 0), 0);
-  S().pages[1][5 * 320 + 7] = 9;
-  S().textCells[1][3] = TextCell{65, 14, 1};
-  EXPECT_EQ(PageCopy(1, 2), 1);
-  EXPECT_EQ(PageCopy(2, 1), 1);
-  EXPECT_EQ(PageByte(0, 7, 5), 0) << "nothing copied on error";
-  EXPECT_EQ(PageCopy(1, 1), 0);
-  EXPECT_EQ(PageCopy(1, 0), 0);
-  EXPECT_EQ(PageByte(0, 7, 5), 9);
-  EXPECT_EQ(S().textCells[0][3].character, 65u);
-  EXPECT_EQ(S().textCells[0][3].foreground, 14u);
-}
-
-TEST_F(ScreenTest, PageCopyNegativePagesMeanWorkAndVisible) {
-  ASSERT_EQ(ScreenMode(7, 0, 4, -1, 0), 0);
-  SetPages(2, 1);
-  S().pages[2][0] = 4;
-  EXPECT_EQ(PageCopy(-1, -1), 0);
-  EXPECT_EQ(S().pages[1][0], 4);
-}
-
-TEST_F(ScreenTest, OnlyCopiesOntoTheVisiblePageFlagRows) {
-  ASSERT_EQ(ScreenRes(640, 480, 4, 8, -1, 0), 0);
-  SetPages(1, 0);
-  ClearDirty();
-  S().pages[2][100] = 3;
-  PageCopy(2, 1);
-  EXPECT_FALSE(AnyDirty());
-  PageCopy(1, 0);
-  for (uint8_t d : S().dirtyRows) ASSERT_EQ(d, 1);
-  EXPECT_EQ(S().lockCount, 0);
-}
-
-TEST_F(ScreenTest, PageCopyWithNoScreenIsRoutedToTheConsolePages) {
-  EXPECT_EQ(GraphicsPageCopy(1, 0), 1);
-  EXPECT_EQ(PageCopy(1, 0), 0);
-  EXPECT_EQ(PageCopy(3, 0), 0);
-  EXPECT_EQ(PageCopy(4, 0), 1);
-}
-
-// --- clearing ----------------------------------------------------------------
-
-TEST_F(ScreenTest, ClearWithTheWholeTextViewClearsThe320x200Page) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  SetPages(1, 0);
-  SetTextView(1, 25);
-  std::memset(S().pages[1], 7, 320 * 200);
-  ClearScreen();
-  for (int i = 0; i < 320 * 200; ++i) ASSERT_EQ(S().pages[1][i], 0) << i;
-  EXPECT_EQ(gLayer.draw.lastX, 160.0f);
-  EXPECT_EQ(gLayer.draw.lastY, 100.0f);
-  EXPECT_EQ(S().textCells[1][0].character, 32u);
-}
-
-TEST_F(ScreenTest, ClearWithAPartialTextViewClearsOnlyItsRows) {
-  ASSERT_EQ(ScreenRes(640, 480, 4, 8, -1, 0), 0);
-  SetPages(1, 0);
-  SetTextView(1, 25);
-  std::memset(S().pages[1], 7, 640 * 480);
-  gLayer.draw.lastX = 3;
-  ClearScreen();
-  for (int y = 0; y < 480; ++y)
-    ASSERT_EQ(PageByte(1, 639, y), y < 200 ? 0 : 7) << "row " << y;
-  EXPECT_EQ(gLayer.draw.lastX, 3.0f) << "the text-view clear keeps LastPoint";
-  ClearScreen(0);
-  EXPECT_EQ(PageByte(1, 0, 479), 0);
-  EXPECT_EQ(gLayer.draw.lastX, 320.0f);
-  EXPECT_EQ(gLayer.draw.lastY, 240.0f);
-}
-
-TEST_F(ScreenTest, ClearingTheVisiblePageFlagsItsRowsOnly) {
-  ASSERT_EQ(ScreenRes(640, 480, 4, 2, -1, 0), 0);
-  SetTextView(1, 25);
-  ClearDirty();
-  ClearScreen();
-  for (int y = 0; y < 480; ++y) ASSERT_EQ(S().dirtyRows[y], y < 200 ? 1 : 0) << y;
-  SetPages(1, 0);
-  ClearDirty();
-  ClearScreen(0);
-  EXPECT_FALSE(AnyDirty());
-}
-
-// --- colours -------------------------------------------------------------------
-
-TEST_F(ScreenTest, TheSixteenColoursAreShownAndEverythingAboveIsBlack) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  EXPECT_EQ(S().shownColours[0], 0u);
-  EXPECT_EQ(S().shownColours[1], 170u << 16);  // blue
-  EXPECT_EQ(S().shownColours[4], 170u);        // red
-  EXPECT_EQ(S().shownColours[6], 170u | (85u << 8));
-  EXPECT_EQ(S().shownColours[15], 0xFFFFFFu);
-  for (int i = 16; i < 256; ++i) ASSERT_EQ(S().shownColours[i], 0u) << i;
-  ASSERT_EQ(ScreenRes(640, 480, 4, 8, -1, 0), 0);
-  EXPECT_EQ(S().shownColours[9], 85u | (85u << 8) | (255u << 16));
-  EXPECT_EQ(S().shownColours[16], 0u);
-}
-
-TEST_F(ScreenTest, SetColorInModeSevenMapsTheBackgroundThroughThePalette) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  EXPECT_EQ(SetColor(15, 0, 0), 15u);  // previous: background 0, foreground 15
-  EXPECT_EQ(gLayer.draw.foreground, 15u);
-  SetColor(15, 4, 0);
-  EXPECT_EQ(gLayer.draw.background, 0u);
-  EXPECT_EQ(S().shownColours[0], 170u) << "value 0 now shows red";
-  SetColor(0x1F, 4, 1);  // foreground omitted
-  EXPECT_EQ(gLayer.draw.foreground, 15u);
-  SetColor(0x1E, 0, 2);
-  EXPECT_EQ(gLayer.draw.foreground, 14u) << "ANDed with 15";
-  EXPECT_EQ(S().shownColours[0], 170u) << "background omitted: palette unchanged";
-}
-
-TEST_F(ScreenTest, SetColorOnAFourBitScreenResKeepsTheLowByte) {
-  ASSERT_EQ(ScreenRes(640, 480, 4, 8, -1, 0), 0);
-  SetColor(200, 0x1FF, 0);
-  EXPECT_EQ(SetColor(15, 0, 0), (255u << 16) + 200u);
-}
-
-TEST_F(ScreenTest, ModeNineMapsThroughTheSixtyFourColourPalette) {
-  ASSERT_EQ(ScreenMode(9, 0, 0, -1, 0), 0);
-  // value 6 shows palette entry 20: red 170 (bit 2) + green 85 (bit 4).
-  EXPECT_EQ(S().shownColours[6], 170u | (85u << 8));
-  EXPECT_EQ(S().shownColours[8], 85u | (85u << 8) | (85u << 16));  // entry 56
-  SetPaletteEntry(1, 63);
-  EXPECT_EQ(S().shownColours[1], 0xFFFFFFu);
-  EXPECT_EQ(S().attributeMap[1], 63);
-}
-
-TEST_F(ScreenTest, TheTwoColourAndFourColourModesUseTheirAttributeMaps) {
-  ASSERT_EQ(ScreenMode(2, 0, 0, -1, 0), 0);
-  EXPECT_EQ(S().lineMultiplier, 2);
-  EXPECT_EQ(S().windowHeight, 400);
-  EXPECT_EQ(S().shownColours[1], 0xFFFFFFu);
-  EXPECT_EQ(S().shownColours[2], 0u);
-  ASSERT_EQ(ScreenMode(1, 0, 0, -1, 0), 0);
-  EXPECT_EQ(S().shownColours[1], 85u | (255u << 8) | (255u << 16));  // 11
-  EXPECT_EQ(S().shownColours[3], 0xFFFFFFu);
-}
-
-TEST_F(ScreenTest, TheDefaultPalettesHaveTheirDocumentedEntries) {
-  const DefaultPalette& p64 = Palette64();
-  ASSERT_EQ(p64.count, 64);
-  EXPECT_EQ(p64.colours[63].r, 255);
-  EXPECT_EQ(p64.colours[20].g, 85);
-  const DefaultPalette& p256 = Palette256();
-  ASSERT_EQ(p256.count, 256);
-  EXPECT_EQ(p256.colours[12].r, 255);
-  EXPECT_EQ(p256.colours[23].r, 97);
-  const uint8_t firstRunRed[5] = {0, 64, 125, 190, 255};
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(p256.colours[32 + i].r, firstRunRed[i]) << i;
-    EXPECT_EQ(p256.colours[32 + i].b, 255) << i;
-  }
-  for (int i = 248; i < 256; ++i) EXPECT_EQ(PackColour(p256.colours[i]), 0u) << i;
-}
-
-// --- text view and width ------------------------------------------------------
-
-TEST_F(ScreenTest, SetTextViewAcceptsRangesWithinTheGridOnly) {
-  ASSERT_EQ(ScreenRes(640, 480, 4, 8, -1, 0), 0);
-  EXPECT_EQ(SetTextView(1, 25), 25 * 65536 + 1);
-  EXPECT_EQ(SetTextView(1, 61), 0);
-  EXPECT_EQ(SetTextView(5, 3), 0);
-  EXPECT_EQ(SetTextView(-1, -1), 25 * 65536 + 1) << "both negative only reports";
-  EXPECT_EQ(SetTextView(0, 0), 60 * 65536 + 1);
-  EXPECT_EQ(SetTextView(10, -1), 60 * 65536 + 10);
-  EXPECT_EQ(S().cursorRow, 9);
-}
-
-TEST_F(ScreenTest, SetWidthWithAScreenOpenChangesNothing) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  EXPECT_EQ(SetWidth(-1, -1), 25 * 65536 + 40);
-  EXPECT_EQ(SetWidth(80, -1), 0);
-  EXPECT_EQ(S().textColumns, 40);
-}
-
-TEST_F(ScreenTest, TheConsoleKeepsItsOwnColoursAndSize) {
-  gLayer.console = ConsoleState{};
-  EXPECT_EQ(SetColor(15, 1, 0), 7u);  // console starts 7 on 0
-  EXPECT_EQ(SetColor(0x1E, 0x12, 1), (1u << 16) + 15u);
-  EXPECT_EQ(gLayer.console.foreground, 15) << "omitted foreground kept";
-  EXPECT_EQ(gLayer.console.background, 2);
-  EXPECT_EQ(SetWidth(80, -1), 0);
-  EXPECT_EQ(SetWidth(0, 0), 25 * 65536 + 80);
-}
-
-// --- the screen lock and DirtyRows ---------------------------------------------
-
-TEST_F(ScreenTest, TheLockIsCountedAndUnlockFlagsOnlyTheVisibleWorkPage) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  ClearDirty();
-  LockScreen();
-  LockScreen();
-  EXPECT_EQ(S().lockCount, 2);
-  UnlockScreen(10, 12);  // work page 0 is visible
-  EXPECT_EQ(S().dirtyRows[9], 0);
-  EXPECT_EQ(S().dirtyRows[10], 1);
-  EXPECT_EQ(S().dirtyRows[12], 1);
-  EXPECT_EQ(S().dirtyRows[13], 0);
-  UnlockScreen(1, 0);
-  EXPECT_EQ(S().lockCount, 0);
-  UnlockScreen(0, 5);  // unbalanced: ignored
-  EXPECT_EQ(S().lockCount, 0);
-  SetPages(1, 0);
-  ClearDirty();
-  LockScreen();
-  UnlockScreen(-1, -1);
-  EXPECT_FALSE(AnyDirty()) << "the work page is not visible";
-}
-
-TEST_F(ScreenTest, RowsOfALineMultipliedModeFlagBothWindowRows) {
-  ASSERT_EQ(ScreenMode(8, 0, 0, -1, 0), 0);
-  ClearDirty();
-  LockScreen();
-  UnlockScreen(3, 3);
-  EXPECT_EQ(S().dirtyRows[5], 0);
-  EXPECT_EQ(S().dirtyRows[6], 1);
-  EXPECT_EQ(S().dirtyRows[7], 1);
-  EXPECT_EQ(S().dirtyRows[8], 0);
-}
-
-TEST_F(ScreenTest, ClosingWhileHoldingTheLockEndsCleanly) {
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  LockScreen();
-  LockScreen();
+// Closes the Screen and returns its visible page's first row as shown (0xRRGGBB).
+std::vector<uint32_t> ShownAtClose(unsigned width) {
+  const std::string path = testing::TempDir() + "screen_test_" + std::to_string(getpid()) + ".png";
+  setenv("SCRSHOT", path.c_str(), 1);
   EXPECT_EQ(ScreenMode(0), 0);
-  EXPECT_EQ(gLayer.screen, nullptr);
-  ASSERT_EQ(ScreenMode(7, 0, 8, -1, 0), 0);
-  LockScreen();  // the platform lock was given back: this must not deadlock
+  unsetenv("SCRSHOT");
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  std::vector<uint8_t> rgb(640 * 480 * 3);  // the largest picture below
+  EXPECT_TRUE(png_image_begin_read_from_file(&image, path.c_str()) && image.width == width &&
+              (image.format = PNG_FORMAT_RGB) && png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+  unlink(path.c_str());
+  std::vector<uint32_t> row;  // the first pixels of the first row
+  for (unsigned x = 0; x < 8; ++x) row.push_back(rgb[3 * x] << 16 | rgb[3 * x + 1] << 8 | rgb[3 * x + 2]);
+  return row;
+}
+
+TEST_F(ScreenTest, SizesDepthsPageCountsAndTextGrids) {
+  // mode (-1: ScreenRes width x height), depth, pages -> size, pages, text grid, GetPixel after PutPixel 0x123456
+  const struct { int mode, w, h, depth, pages, wantW, wantH, wantPages, columns, rows, stored; } kCases[] = {
+      {7, 0, 0, 0, 8, 320, 200, 8, 40, 25, 0x56}, {7, 0, 0, 0, 0, 320, 200, 8, 40, 25, 0x56},
+      {7, 0, 0, 8, 2, 320, 200, 2, 40, 25, 0x56},  // depth counts from mode 14 on only
+      {13, 0, 0, 32, 0, 320, 200, 1, 40, 25, 0x56}, {14, 0, 0, 16, 0, 320, 240, 1, 40, 30, 0x103452},
+      {-1, 640, 480, 4, 0, 640, 480, 1, 80, 60, 0x56}, {-1, 100, 50, 24, 1, 100, 50, 1, 12, 6, 0x123456},
+      {-1, 100, 50, 15, 3, 100, 50, 3, 12, 6, 0x103452},  // 16-bit pixels read back widened
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " " << c.w << "x" << c.h);
+    ASSERT_EQ(c.mode >= 0 ? ScreenMode(c.mode, c.depth, c.pages) : ScreenRes(c.w, c.h, c.depth, c.pages), 0);
+    EXPECT_EQ(GetPixel(nullptr, c.wantW - 1, c.wantH - 1) & 0xFFFFFF, 0);  // opens black
+    EXPECT_TRUE(GetPixel(nullptr, c.wantW, 0) == -1 && GetPixel(nullptr, 0, c.wantH) == -1);
+    int pages = 0;  // the pages SetPages accepts as the work page
+    while (pages < 64 && (SetPages(pages, -1), (SetPages(-1, -1) & 255) == pages)) ++pages;
+    EXPECT_EQ(pages, c.wantPages);
+    SetPages(0, -1);
+    EXPECT_TRUE(SetWidth(40, 50) == 0 && SetWidth(-1, -1) == c.rows * 65536 + c.columns) << "a Screen keeps its grid";
+    PutPixel(nullptr, 1, 1, 0x123456);
+    EXPECT_EQ(GetPixel(nullptr, 1, 1), c.stored);
+  }
+}
+
+TEST_F(ScreenTest, RefusalsAndTheirErrorNumbers) {
+  EXPECT_EQ(ScreenRes(100000, 100000, 32, 8), 4);  // too large to hold: refused, no crash
+  EXPECT_EQ(ScreenRes(2147483647, 2147483647, 32, 2147483647), 4);
+  ASSERT_EQ(ScreenMode(7), 0);
+  PutPixel(nullptr, 3, 3, 9);
+  for (int mode : {-1, 3, 4, 5, 6, 22, 1000}) EXPECT_TRUE(ScreenMode(mode) == 1 && ErrorNumber() == 1) << mode;
+  for (auto r : {std::array{0, 480, 4}, {640, -1, 4}, {640, 480, 3}}) EXPECT_EQ(ScreenRes(r[0], r[1], r[2], 8), 1);
+  EXPECT_EQ(GetPixel(nullptr, 3, 3), 9) << "a refused mode left the open Screen";
+  EXPECT_TRUE(ScreenMode(0) == 0 && ScreenMode(0) == 0);  // the second with nothing open
+  EXPECT_EQ(SetPages(-1, -1), -1) << "no Screen";
+  EXPECT_EQ(GraphicsPageCopy(1, 0), 1);
+}
+
+TEST_F(ScreenTest, SetPagesAndPageCopy) {
+  ASSERT_EQ(ScreenMode(7), 0);
+  SetError(7);  // SetPages leaves it alone; a page past the last or negative stays
+  for (const auto& c : {std::array{1, 0, 0}, {8, 0, 1}, {5, 3, 1}, {-1, 2, 3 * 256 + 5}, {9, -1, 2 * 256 + 5}})
+    EXPECT_EQ(SetPages(c[0], c[1]), c[2]) << c[0] << " " << c[1];
+  EXPECT_EQ(ErrorNumber(), 7);
+  ASSERT_EQ(ScreenMode(7, 0, 3), 0);
+  EXPECT_EQ(SetPages(-1, -1), 0) << "a new Screen starts on page 0";
+  SetPages(1, 0);
+  PutPixel(nullptr, 7, 5, 9);
+  for (auto c : {std::array{1, 3, 1}, {3, 0, 1}, {1, 1, 0}}) EXPECT_EQ(PageCopy(c[0], c[1]), c[2]) << c[0] << c[1];
+  SetPages(0, 0);
+  EXPECT_EQ(GetPixel(nullptr, 7, 5), 0) << "nothing copied on error";
+  EXPECT_EQ(PageCopy(1, 0), 0);
+  EXPECT_EQ(GetPixel(nullptr, 7, 5), 9);
+  SetPages(0, 2);
+  EXPECT_EQ(PageCopy(-1, -1), 0);  // work page 0 onto visible page 2
+  SetPages(2, 2);
+  EXPECT_EQ(GetPixel(nullptr, 7, 5), 9);
+  ResetLayerForTests();  // no Screen: the console's text pages 0..3
+  for (auto c : {std::array{1, 0, 0}, {3, 0, 0}, {4, 0, 1}, {0, 4, 1}}) EXPECT_EQ(PageCopy(c[0], c[1]), c[2]) << c[0];
+}
+
+TEST_F(ScreenTest, ClearScreenKindsAndTheLastPoint) {
+  ASSERT_EQ(ScreenRes(640, 480, 4, 2), 0);
+  ASSERT_NE(SetTextView(1, 25), 0);  // rows 0..199
+  const struct { int32_t kind, clearedRows, lastX, lastY; } kCases[] = {
+      {kOmitted, 200, 5, 6}, {2, 200, 5, 6}, {0, 480, 320, 240}, {1, 480, 320, 240}};
+  for (const auto& c : kCases) {
+    SetColor(15, 3);
+    DrawLine(nullptr, 0, 0, 639, 479, 7, LineShape::FilledBox);
+    PutPixel(nullptr, 5, 6, 7);  // the last point
+    ClearScreen(c.kind);
+    for (int y : {0, 199, 200, 479}) EXPECT_EQ(GetPixel(nullptr, 639, y), y < c.clearedRows ? 3 : 7) << c.kind;
+    PutPixel(nullptr, 0, 0, 9, CoordForm::FromLastPoint);
+    EXPECT_EQ(GetPixel(nullptr, c.lastX, c.lastY), 9) << c.kind;
+  }
+}
+
+TEST_F(ScreenTest, ColoursAsShown) {
+  const uint32_t kRed = 0xAA0000, kBrown = 0xAA5500, kWhite = 0xFFFFFF;
+  // mode (-1: ScreenRes 640 x 480 with depth), width -> pixel value and colour shown
+  const struct { int mode, width, depth; std::vector<std::pair<int, uint32_t>> shown; } kCases[] = {
+      {7, 320, 0, {{0, 0}, {1, 0x0000AA}, {4, kRed}, {6, kBrown}, {15, kWhite}}},
+      {9, 640, 0, {{6, kBrown}, {8, 0x555555}}}, {2, 640, 0, {{1, kWhite}, {2, 0}}},
+      {1, 320, 0, {{1, 0x55FFFF}, {2, 0xFF55FF}, {3, kWhite}}}, {-1, 640, 4, {{9, 0x5555FF}, {12, 0xFF5555}}},
+      {-1, 640, 8, {{32, 0x0000FF}, {36, 0xFF00FF}, {40, 0xFF0000}, {255, 0}}},
+  };
+  for (const auto& c : kCases) {
+    ASSERT_EQ(c.mode >= 0 ? ScreenMode(c.mode) : ScreenRes(640, 480, c.depth, 1), 0);
+    for (size_t i = 0; i < c.shown.size(); ++i) PutPixel(nullptr, i, 0, c.shown[i].first);
+    const std::vector<uint32_t> shown = ShownAtClose(c.width);
+    for (size_t i = 0; i < c.shown.size(); ++i) EXPECT_EQ(shown[i], c.shown[i].second) << c.mode << ": " << i;
+  }
+  ASSERT_EQ(ScreenMode(7), 0);
+  SetPaletteEntry(1, 63);
+  PutPixel(nullptr, 1, 0, 1);
+  EXPECT_EQ(SetColor(15, 4, 0), 15u);  // previous: background 0, foreground 15
+  const std::vector<uint32_t> shown = ShownAtClose(320);
+  EXPECT_TRUE(shown[0] == kRed && shown[1] == kWhite) << "background through the palette, remapped 1";
+}
+
+TEST_F(ScreenTest, SetColorAndSetTextView) {
+  for (const auto& c : {std::array{15u, 1u, 0u, 7u}, {0x1Eu, 0x12u, 1u, 0x1000Fu}, {15u, 0u, 2u, 0x2000Fu}})
+    EXPECT_EQ(SetColor(c[0], c[1], c[2]), c[3]);  // the console starts 7 on 0; omitted colours are kept
+  ASSERT_EQ(ScreenRes(640, 480, 4, 8), 0);
+  const int32_t kViews[][3] = {{1, 25, 25 * 65536 + 1}, {1, 61, 0}, {5, 3, 0}, {-1, -1, 25 * 65536 + 1},
+                               {0, 0, 60 * 65536 + 1}, {10, -1, 60 * 65536 + 10}};
+  for (const auto& v : kViews) EXPECT_EQ(SetTextView(v[0], v[1]), v[2]) << v[0] << " " << v[1];
+}
+
+// The windowless back-end asserts when its lock is taken twice: a lock not counted or kept on close aborts.
+TEST_F(ScreenTest, TheLockIsCountedAndGivenBackOnClose) {
+  ASSERT_EQ(ScreenMode(7), 0);
+  for (int i = 0; i < 2; ++i) LockScreen();
+  for (int i = 0; i < 3; ++i) UnlockScreen(1, 0);  // the third is unbalanced: ignored
+  for (int i = 0; i < 2; ++i) LockScreen();
+  EXPECT_EQ(ScreenMode(0), 0);  // closed with the lock held
+  ASSERT_EQ(ScreenMode(7), 0);
+  LockScreen();
   UnlockScreen(1, 0);
 }
 
