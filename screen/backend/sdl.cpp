@@ -158,7 +158,7 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
       switch (e.window.event) {
         case SDL_WINDOWEVENT_CLOSE:
           // Alt+F4 reaches here through the window manager: it neither closes nor posts.
-          if (SDL_GetModState() & KMOD_ALT) break;
+          if (p.lastKeyMod & KMOD_ALT) break;
           PostWindowKey(CloseKey);
           QueueWindowEvent(kEventClose);
           break;
@@ -197,6 +197,9 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
       for (int i = 0; i < n; ++i) PostWindowKey(codes[i]);
       break;
     }
+    case SDL_KEYUP:
+      p.lastKeyMod = e.key.keysym.mod;  // Alt let go before a close request counts
+      break;
     case SDL_TEXTINPUT: {
       // Characters of keys pressed with the left Alt are system characters: dropped.
       if (p.lastKeySystem && (p.lastKeyMod & KMOD_LALT)) break;

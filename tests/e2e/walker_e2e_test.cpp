@@ -17,6 +17,7 @@
 #include "walker_frames.h"
 #include "xserver.h"
 
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,19 +90,25 @@ class Programs : public ::testing::TestWithParam<ProgramInfo> {
   }
   std::string X(const std::string& command) { return Shell("DISPLAY=" + x.Name() + " " + command); }
   // Starts the program under Xvfb (xdotool and xwd are dependencies too), its
-  // output on a terminal; its window (the class is the program's name) must come within 10 s.
+  // output on a terminal, from a copy under a path of over 200 characters; its
+  // window (the class is the program's name) must come within 10 s, titled
+  // with the program's name.
   void Launch() {
     std::string error;
     ASSERT_TRUE(x.Start("Xvfb", &error)) << error;
     a = Scenery(dir);
+    const fs::path copy = fs::path(dir) / std::string(200, 'd') / GetParam().name;
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(GetParam().path, copy);
     if ((pid = forkpty(&master, nullptr, nullptr, nullptr)) == 0) {
       if (chdir(dir) == 0 && setenv("DISPLAY", x.Name().c_str(), 1) == 0 && unsetenv("SCRBK") == 0)
-        execl(GetParam().path, GetParam().path, static_cast<char*>(nullptr));
+        execl(copy.c_str(), copy.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     window = X("timeout 10 xdotool search --sync --onlyvisible --class '^" + std::string(GetParam().name) + "$' | head -1");
     ASSERT_FALSE(window.empty()) << GetParam().name << " showed no window";
     window.pop_back();  // the newline
+    EXPECT_EQ(X("xdotool getwindowname " + window), std::string(GetParam().name) + "\n");
     X("xdotool windowfocus --sync " + window);
   }
   ::testing::AssertionResult ShowsSoon(int32_t px, int32_t py) {  // within 5 s

@@ -10,6 +10,9 @@
 
 #include "screen.h"
 #include "state.h"  // the lock count: no public call shows it
+#include "testing.h"
+
+using namespace scr;
 
 static void Require(bool condition) { if (!condition) __builtin_trap(); }
 
@@ -77,6 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(!gLayer.screen || gLayer.screen->lockCount == 0);
   }
   for (ImageBuffer* img : created) ImageDestroy(img);
-  if (gLayer.screen) CloseScreen(false);
+  ResetLayerForTests();
   return 0;
 }

@@ -8,6 +8,8 @@
 
 #include "screen.h"
 
+using namespace scr;
+
 static void Require(bool condition) { if (!condition) __builtin_trap(); }
 
 // One scratch file per run, in memory where /dev/shm exists, removed at exit.

@@ -9,7 +9,8 @@
 #include <fstream>
 #include <map>
 
-using Frame = std::vector<uint8_t>;
+
+using Pixels = std::vector<uint8_t>;  // one value per pixel, row by row
 using Tile = std::array<int32_t, 256>;
 
 inline Tile Pattern(int32_t seed) {  // a 16-colour tile of its own for each seed, some of it 0
@@ -44,8 +45,8 @@ struct Assets {
 // black, each of the 15 x 7 window cells by its code (tiles XOR-ed, codes
 // from 5 up a colour-15 outline; nothing outside the map), and when
 // `finished` the frame outline and the sprite OR-ed at (112, 48).
-inline Frame ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phase, bool finished, int32_t w, int32_t h) {
-  Frame f(size_t(w * h), 0);
+inline Pixels ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phase, bool finished, int32_t w, int32_t h) {
+  Pixels f(size_t(w * h), 0);
   auto at = [&](int32_t px, int32_t py) -> uint8_t& { return f[size_t(py * w + px)]; };
   auto box = [&](int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     for (int32_t px = x1; px <= x2; ++px) at(px, y1) = at(px, y2) = 15;
@@ -72,7 +73,7 @@ inline Frame ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phase
 // Compares a frame of pixel values with what was seen: the values themselves
 // when `exact`; else colours, one for each value and a value for each colour
 // (values from 16 up show as 0).
-inline ::testing::AssertionResult SameFrame(const Frame& want, const std::vector<uint32_t>& got, bool exact = true) {
+inline ::testing::AssertionResult SameFrame(const Pixels& want, const std::vector<uint32_t>& got, bool exact = true) {
   std::map<uint32_t, uint32_t> colour, value;
   size_t bad = want.size() == got.size() ? 0 : want.size(), first = 0;
   for (size_t i = 0; i < want.size() && i < got.size(); ++i) {

@@ -8,9 +8,13 @@
 #include <random>
 #include <vector>
 
-#include "draw_internal.h"  // the blit unit sets and the world window: no public call reaches them
+#include "backend/backend.h"  // TakeChanges: the rows the Presenter is given
+#include "blit.h"  // the blit unit sets: PutImage reaches only the one this processor picks
 #include "screen.h"
+#include "state.h"  // the world window: no public call sets it
 #include "testing.h"
+
+using namespace scr;
 
 namespace {
 
@@ -23,6 +27,14 @@ Bytes Packed(int w, int h, Bytes px, int bpp = 1) {  // the 4-byte header, then 
   px.insert(px.begin(), {uint8_t(w << 3 | bpp), uint8_t(w >> 5), uint8_t(h), uint8_t(h >> 8)});
   return px;
 }
+// The span of rows the Presenter is given at its next pass (and they are taken).
+std::pair<size_t, size_t> Dirty() {
+  static UploadTable upload;
+  static Frame frame;
+  TakeChanges(upload, frame);
+  return {size_t(frame.firstDirty), size_t(frame.lastDirty)};
+}
+bool Marked(std::pair<size_t, size_t> span, size_t row) { return row >= span.first && row <= span.second; }
 Bytes Random(std::mt19937& rng, size_t n) {
   Bytes v(n);
   std::generate(v.begin(), v.end(), [&] { return uint8_t(rng()); });
@@ -93,9 +105,10 @@ TEST_F(DrawTest, BoxesAndSegmentsMatchTheirModels) {
       const Bytes one = Snap(), mask = Model(150, 16, shape, l[0], l[1], l[2], l[3], style);  // c as the page stores it
       Bytes model(one.size(), 0);
       for (size_t i = 0; i < mask.size(); ++i) std::copy_n(one.begin(), mask[i] * bpp_, model.begin() + long(i) * bpp_);
-      Clear(), std::fill(gLayer.screen->dirtyRows.begin(), gLayer.screen->dirtyRows.end(), 0);  // no public call shows them
+      Clear(), Dirty();
       DrawLine(nullptr, float(l[0]), float(l[1]), float(l[2]), float(l[3]), c, shape, style);
-      for (size_t i = 0; i < mask.size(); ++i) ASSERT_TRUE(!mask[i] || gLayer.screen->dirtyRows[i / 150]) << "row " << i / 150 << " not marked";
+      const auto span = Dirty();
+      for (size_t i = 0; i < mask.size(); ++i) ASSERT_TRUE(!mask[i] || Marked(span, i / 150)) << "row " << i / 150 << " not marked";
       ASSERT_EQ(Snap(), model) << depth << " shape " << shape << ": " << l[0] << "," << l[1] << " " << l[2] << "," << l[3] << " style " << style;
     }
   }
@@ -121,7 +134,7 @@ TEST_F(DrawTest, PixelsRoundHalfAwayFromZeroAndClipToThePage) {
   }
   DrawLine(nullptr, -1e20f, -1e20f, 1e20f, 1e20f, 5, LineShape::FilledBox);  // huge corners clamp to the page
   EXPECT_EQ(Count(5), 16 * 8);
-  CloseScreen(false), PutPixel(nullptr, 1, 1, 1);  // no Screen
+  ScreenMode(0), PutPixel(nullptr, 1, 1, 1);  // no Screen
   EXPECT_EQ(GetPixel(nullptr, 1, 1), -1);
 }
 
@@ -229,6 +242,7 @@ TEST_F(DrawTest, ImageCreateSizesFillsAndRefusals) {
       {1, big, 0, kFull}, {big, 1, 32, kFull},  {1 << 26, 1 << 26, 0, kFull}, {8192, 1, 0, kPacked}, {1, 65536, 0, kPacked}};
   for (const auto& r : refused)
     EXPECT_TRUE(!ImageCreate(r.w, r.h, 0, r.depth, kNoColour, r.form) && (ErrorNumber() == 1 || ErrorNumber() == 4)) << r.w << "x" << r.h;
+  EXPECT_TRUE(!ImageCreate((1 << 28) + 1, 1, 0, 8, kNoColour) && ErrorNumber() == 1) << "a side no header takes";
   ImageBuffer* kept = ImageCreate(4, 4, 0x33, 0, 0);
   Open(16, 16);  // images outlive the Screen
   EXPECT_EQ(Words({uint32_t(PutImage(nullptr, 0, 0, kept, kOmitted, 0, 0, 0, 0, RasterMode::Or)), uint32_t(GetPixel(nullptr, 3, 3))}), Words({0, 0x33}));
@@ -239,11 +253,11 @@ TEST_F(DrawTest, RefusedBlitsDrawNothing) {
   std::mt19937 rng(2);
   Open(32, 32), Fill(rng);
   const Bytes before = Snap(), tile = Packed(4, 4, Bytes(16, 0xFF)), wide = Packed(4, 4, Bytes(32, 0xFF), 2), three = Packed(2, 2, Bytes(12, 1), 3);
-  const uint32_t huge[8] = {7, 1, 0x40000000, 4, 0x40000000}, shortPitch[8] = {7, 1, 4, 4, 3}, negative[8] = {7, 1, uint32_t(-4), 4, 16};
+  const uint32_t huge[8] = {7, 1, 0x40000000, 4, 0x40000000}, negative[8] = {7, 1, uint32_t(-4), 4, 16};
   ImageBuffer* claims = ImageCreate(4, 4, 1, 0, 0);
   reinterpret_cast<uint32_t*>(claims)[3] = 100;  // more rows than its block holds
   const struct { const void* img; float x; int32_t form, mode; } cases[] = {  // bad headers, forms, positions and modes
-      {wide.data(), 0, 0, 5},  {nullptr, 0, 0, 5},     {three.data(), 0, 0, 5}, {huge, 0, 0, 5},        {shortPitch, 0, 0, 5}, {negative, 0, 0, 5},
+      {wide.data(), 0, 0, 5},  {nullptr, 0, 0, 5},     {three.data(), 0, 0, 5}, {huge, 0, 0, 5},        {negative, 0, 0, 5},
       {claims, 0, 0, 5},       {tile.data(), 0, 4, 5}, {tile.data(), 0, -1, 5}, {tile.data(), 0, 0, 0}, {tile.data(), 0, 0, 3},  {tile.data(), 0, 0, 6},
       {tile.data(), 0, 0, 7},  {tile.data(), 0, 0, 10}, {tile.data(), 0, 0, -1}, {tile.data(), NAN, 0, 5}};  // last: NaN stays as LastPoint
   for (const auto& c : cases) {
@@ -257,6 +271,17 @@ TEST_F(DrawTest, RefusedBlitsDrawNothing) {
   SetError(1);  // empty images draw nothing, without error
   EXPECT_EQ(PutImage(nullptr, 0, 0, Packed(0, 5, {}).data()) + PutImage(nullptr, 0, 0, Packed(5, 0, {}).data()), 0);
   EXPECT_EQ(Snap(), before);
+}
+
+// A full header whose pitch is shorter than a row: rows that many bytes apart, 0 repeating the first.
+TEST_F(DrawTest, ShortPitchRowsOverlap) {
+  Open(8, 3);
+  const uint32_t twoApart[10] = {7, 1, 4, 3, 2, 0, 0, 0, 0x04030201, 0x08070605}, same[10] = {7, 1, 4, 3, 0, 0, 0, 0, 0x04030201};
+  EXPECT_EQ(PutImage(nullptr, 0, 0, twoApart, kOmitted, 0, 0, 0, 0, RasterMode::Or) + PutImage(nullptr, 4, 0, same, kOmitted, 0, 0, 0, 0, RasterMode::Or), 0);
+  Bytes want;
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 8; ++x) want.push_back(uint8_t(x < 4 ? 1 + x + 2 * y : x - 3));
+  EXPECT_EQ(Snap(), want);
 }
 
 // Random blits (Or, Xor, source rectangles, forms, every clip position) against a per-pixel reference.
@@ -289,11 +314,12 @@ TEST_F(DrawTest, BlitsMatchAPerPixelReference) {
             uint8_t& d = expect[size_t(y + ly + j) * 37 * bpp + size_t((x + lx) * bpp + i)];
             d = mode == RasterMode::Or ? uint8_t(d | b) : uint8_t(d ^ b);
           }
-      SetError(5), std::fill(gLayer.screen->dirtyRows.begin(), gLayer.screen->dirtyRows.end(), 0);
+      SetError(5), Dirty();
       ASSERT_EQ(PutImage(nullptr, float(x), float(y), made ? static_cast<const void*>(made) : packed.data(), s[0], s[1], s[2], s[3], form, mode), 0);
       EXPECT_EQ(ErrorNumber(), 0);
       ImageDestroy(made);  // none left, so packed blits may take the direct path
-      for (size_t i = 0; i < expect.size(); ++i) ASSERT_TRUE(expect[i] == before[i] || gLayer.screen->dirtyRows[i / size_t(37 * bpp)]) << "row not marked";
+      const auto span = Dirty();
+      for (size_t i = 0; i < expect.size(); ++i) ASSERT_TRUE(expect[i] == before[i] || Marked(span, i / size_t(37 * bpp))) << "row not marked";
       ASSERT_EQ(Snap(), expect) << "depth " << depth << " round " << round;
     }
   }
@@ -312,7 +338,7 @@ TEST(BlitRoutines, BothUnitSetsEqualAByteWiseReference) {
           uint8_t &d = ref[size_t(doff + i / (w * bpp) * dp + i % (w * bpp))], s = src[size_t(so + i / (w * bpp) * sp + i % (w * bpp))];
           d = mode == RasterMode::Or ? uint8_t(d | s) : uint8_t(d ^ s);
         }
-        for (const BlitTable* t : {draw_detail::PlainBlitTable(mode), draw_detail::WideBlitTable(mode)}) {
+        for (const BlitTable* t : {PlainBlitTable(mode), WideBlitTable(mode)}) {
           Bytes dst = base;
           t->byPixelSize[bpp](src.data() + so, dst.data() + doff, w, h, sp, dp, -1, nullptr, nullptr);
           ASSERT_EQ(dst, ref) << "mode " << mode << " bpp " << bpp << " w " << w;

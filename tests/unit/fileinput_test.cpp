@@ -11,6 +11,8 @@
 #include "screen.h"
 #include "testing.h"
 
+using namespace scr;
+
 namespace {
 
 class FileInput : public ::testing::Test {

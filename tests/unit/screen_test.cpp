@@ -1,6 +1,7 @@
 // Screens and pages on the windowless back-end; colours as shown come from the SCRSHOT picture.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <array>
@@ -8,6 +9,8 @@
 
 #include "screen.h"
 #include "testing.h"
+
+using namespace scr;
 
 namespace {
 
@@ -152,6 +155,21 @@ TEST_F(ScreenTest, TheLockIsCountedAndGivenBackOnClose) {
   ASSERT_EQ(ScreenMode(7), 0);
   LockScreen();
   UnlockScreen(1, 0);
+}
+
+// Asked for nothing, the console reports the size it really has: the terminal's, not the last one set.
+TEST_F(ScreenTest, TheConsoleReportsTheTerminalsRealSize) {
+  winsize size{};
+  size.ws_row = 50, size.ws_col = 120;
+  int master, terminal;
+  ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, &size), 0);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(terminal, STDOUT_FILENO);
+  const int32_t set = SetWidth(80, 25), reported = SetWidth(0, 0), view = SetTextView(1, 50);
+  dup2(saved, STDOUT_FILENO), close(saved), close(terminal), close(master);
+  EXPECT_EQ(set, 0);
+  EXPECT_EQ(reported, 50 * 65536 + 120);
+  EXPECT_EQ(view, 50 * 65536 + 1) << "the text view checks against the same size";
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include "screen.h"
 
+using namespace scr;
+
 namespace {
 
 KeyString RandomString(std::mt19937& rng, int maxLen, int alphabet) {

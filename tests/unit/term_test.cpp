@@ -1,5 +1,5 @@
 // term_test.cpp - the terminal picture encoder, its output replayed on a small terminal model that acts
-// as xterm on the sequences it may write (moves, clear, colours, half blocks, character and row shifts).
+// as xterm on the sequences it may write (moves, clear, colours, half blocks).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,7 +11,11 @@
 #include "backend/term_picture.h"
 #include "screen.h"
 
+using namespace scr;
+
+namespace scr {
 extern const Backend kTermBackend;
+}
 
 namespace {
 
@@ -22,18 +26,11 @@ struct Term {
     bool written = false, half = false;
     int32_t fg = -1, bg = -1;
   };
-  int32_t cols, rows, row = 0, col = 0, fg = -1, bg = -1, top = 0, bottom, clears = 0, written = 0;
+  int32_t cols, rows, row = 0, col = 0, fg = -1, bg = -1, clears = 0, written = 0;
   std::vector<Cell> cells;
   std::string error;
-  Term(int32_t c, int32_t r) : cols(c), rows(r), bottom(r - 1), cells(size_t(c) * size_t(r)) {}
+  Term(int32_t c, int32_t r) : cols(c), rows(r), cells(size_t(c) * size_t(r)) {}
   Cell& At(int32_t r, int32_t c) { return cells[size_t(r) * size_t(cols) + size_t(c)]; }
-  auto Line(int32_t r) { return cells.begin() + std::ptrdiff_t(r) * cols; }
-  // Moves the cells of [b, e) k places to the start (left) or end, blanks entering.
-  static void Shift(std::vector<Cell>::iterator b, std::vector<Cell>::iterator e, std::ptrdiff_t k, bool left, Cell blank) {
-    k = std::min(k, e - b);
-    if (left) std::fill(std::copy(b + k, e, b), e, blank);
-    else std::fill(b, std::copy_backward(b, e - k, e), blank);
-  }
 
   void Feed(const std::string& s) {
     for (size_t i = 0; i < s.size() && error.empty();) {
@@ -50,9 +47,7 @@ struct Term {
         if (s[j] == ';') p.push_back(0);
         else p.back() = p.back() * 10 + (s[j] - '0');
       const char f = s[j];
-      const int32_t n = std::max(p[0], 1);
       const Cell blank{true, false, -1, bg};
-      const bool inLine = f == 'P' || f == '@';
       if (s[i + 2] == '?') {  // private modes: the alternate screen, the cursor
         if (f != 'h' && f != 'l') error = "bad mode";
       } else if (f == 'H' && p.size() == 2) {
@@ -70,11 +65,6 @@ struct Term {
           else if ((p[k] == 38 || p[k] == 48) && k + 2 < p.size() && p[k + 1] == 5) target = p[k + 2], k += 2;
           else error = "SGR " + std::to_string(p[k]);
         }
-      } else if ((inLine && col < cols) || f == 'S' || f == 'T') {  // the rest of the line, or the region's rows, move
-        Shift(inLine ? Line(row) + col : Line(top), Line(inLine ? row + 1 : bottom + 1), inLine ? n : n * cols, f == 'P' || f == 'S', blank);
-      } else if (f == 'r') {  // the region (whole screen by default); the cursor goes home
-        top = n - 1, bottom = (p.size() > 1 && p[1] > 0 ? std::min(p[1], rows) : rows) - 1, row = col = 0;
-        if (top >= bottom) error = "empty scroll region";
       } else {
         error = std::string("unexpected final ") + f;
       }
@@ -167,7 +157,7 @@ Picture WalkerFrame(int32_t ox, int32_t oy) {
 
 // The view moved every way (by a tile, then by 4 pixels), between them random fills handed over by their
 // rows and random moved rectangles; both colour forms; terminals that fit the page exactly, leave margins,
-// shrink it with partial edge blocks and an odd last row. The terminal's shifting carries most of the view.
+// shrink it with partial edge blocks and an odd last row.
 TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
   std::mt19937 rng(41);
   const int32_t sizes[][2] = {{320, 100}, {331, 107}, {160, 50}, {107, 37}};
@@ -175,18 +165,15 @@ TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
   for (bool tc : {true, false})
     for (const auto& s : sizes) {
       SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]) + (tc ? " true colour" : " 256"));
-      Encoder e, plain;
-      for (Encoder* x : {&e, &plain}) x->Configure(320, 200, s[0], s[1], tc);
-      plain.SetScrolling(false);
+      Encoder e;
+      e.Configure(320, 200, s[0], s[1], tc);
       Term t(s[0], s[1]);
       int32_t wx = 320, wy = 160;
       Picture p = WalkerFrame(wx, wy);
       t.Feed(EncodeAll(e, p));
-      EncodeAll(plain, p);
-      size_t bytes = 0, plainBytes = 0;
       for (int i = 0; i < 24; ++i) {
         const int32_t x = int32_t(rng() % 300), y = int32_t(rng() % 180), w = 1 + int32_t(rng() % 20), h = 1 + int32_t(rng() % 20);
-        std::string out, plainOut;
+        std::string out;
         if (i % 3 == 2 && i % 2 == 0) {  // a small fill, only its rows handed over
           p.Fill(x, y, w, h, rng() & 0xFFFFFF);
           e.Encode(p.px.data(), y, y + h - 1, out);
@@ -202,17 +189,11 @@ TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
           wx += (i < 12 ? 16 : 4) * dx[i % 8], wy += (i < 12 ? 16 : 4) * dy[i % 8];
           p = WalkerFrame(wx, wy);
           out = EncodeAll(e, p);
-          ASSERT_TRUE(e.layout().factor > 2 || ((dx[i % 8] || out.find_first_of("ST") != std::string::npos) &&  // up, down
-                                                 (dy[i % 8] || out.find_first_of("P@") != std::string::npos))) << "move " << i << " not shifted";
         }
-        plainOut = EncodeAll(plain, p);
-        bytes += out.size(), plainBytes += plainOut.size();
         t.Feed(out);
         ASSERT_TRUE(Shows(t, e, p)) << "step " << i;
-        ASSERT_EQ(plainOut.find_first_of("P@ST"), std::string::npos) << "a shift with shifting off";
       }
       EXPECT_EQ(t.clears, 1);
-      EXPECT_TRUE(e.layout().factor > 2 || bytes * 3 < plainBytes) << bytes << " vs " << plainBytes;  // moves of whole blocks
     }
 }
 

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "screen.h"
-#include "termkeys.h"
+#include "backend/posix.h"
+#include "keys.h"
+
+using namespace scr;
 
 namespace {
 

@@ -7,8 +7,10 @@
 #include "mapwalk1/program.h"
 #include "mapwalk2/program.h"
 #include "mapwalk3/program.h"
-#include "state.h"  // PostKey: no public operation fills the window ring as a back-end does
+#include "backend/backend.h"  // PostWindowKey: keys arrive as a back-end posts them
 #include "walker_frames.h"
+
+using namespace scr;
 
 namespace {
 
@@ -51,7 +53,7 @@ class WalkerLoop : public ::testing::Test {
       SetPages(1, -1);
     };
   }
-  Frame Want(int32_t x, int32_t y, bool finished = true) {
+  Pixels Want(int32_t x, int32_t y, bool finished = true) {
     return ReferenceFrame(a, x, y, p->flame.AnimPhase, finished, 320, 200);
   }
   void Run(std::initializer_list<Move> moves) {
@@ -61,7 +63,7 @@ class WalkerLoop : public ::testing::Test {
       SCOPED_TRACE(::testing::Message() << "key " << m.key << " from " << x0 << "," << y0);
       frames.clear();
       LockScreen();
-      if (m.key) PostKey(gLayer.windowKeys, m.key);
+      if (m.key) PostWindowKey(m.key);
       UnlockScreen(1, 0);
       const bool esc = m.key == 27;  // ends the iteration before anything else
       EXPECT_EQ(Iterate(*p), esc);
@@ -69,7 +71,7 @@ class WalkerLoop : public ::testing::Test {
                            (m.tx != x0 || m.ty != y0);
       EXPECT_EQ(p->x, refused || esc ? x0 : m.tx);
       EXPECT_EQ(p->y, refused || esc ? y0 : m.ty);
-      std::vector<Frame> want;
+      std::vector<Pixels> want;
       if (refused && kShowsRefused) want.push_back(Want(m.tx, m.ty, false));  // unfinished
       if (!esc) want.push_back(Want(p->x, p->y));
       ASSERT_EQ(frames.size(), want.size());

@@ -7,14 +7,16 @@
 #include "backend/sdl.h"
 #include "screen.h"
 
+using namespace scr;
+
 using Codes = std::vector<KeyCode>;
 constexpr KeyCode Ext(int c) { return (c << 8) + 255; }
 
 TEST(SdlKeys, KeyDownCodes) {
   const struct { SDL_Scancode sc; SDL_Keycode sym; uint16_t mod; Codes want; } cases[] = {
-      // Characters come as text; control characters and extended keys from the key-down.
+      // Characters come as text; extended keys, then control characters, from the key-down.
       {SDL_SCANCODE_SPACE, SDLK_SPACE, 0, {}}, {SDL_SCANCODE_KP_ENTER, SDLK_KP_ENTER, 0, {13}}, {SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE, 0, {8}},
-      {SDL_SCANCODE_TAB, SDLK_TAB, KMOD_LSHIFT, {9, Ext(15)}}, {SDL_SCANCODE_Z, SDLK_z, KMOD_RCTRL, {26}},
+      {SDL_SCANCODE_TAB, SDLK_TAB, KMOD_LSHIFT, {Ext(15), 9}}, {SDL_SCANCODE_Z, SDLK_z, KMOD_RCTRL, {26}},
       {SDL_SCANCODE_UP, SDLK_UP, KMOD_LCTRL, {Ext(141)}}, {SDL_SCANCODE_F1, SDLK_F1, KMOD_LSHIFT, {Ext(84)}},
       {SDL_SCANCODE_KP_PERIOD, SDLK_KP_PERIOD, 0, {Ext('S')}}, {SDL_SCANCODE_KP_PERIOD, SDLK_KP_PERIOD, KMOD_NUM, {}},
       // System keys give nothing: F10, Alt, Alt with a key; not AltGr (Ctrl+Alt).

@@ -11,6 +11,7 @@
 
 #include <string>
 
+
 class XvfbServer {
  public:
   ~XvfbServer() { Stop(); }
