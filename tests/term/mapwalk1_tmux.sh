@@ -7,7 +7,7 @@
 # hang-up (the pane closed under a program outside its session) ends it.
 set -u
 case_name=$1 exe=$2 half=$'\xe2\x96\x80'
-command -v tmux >/dev/null || { echo "skip: no tmux"; exit 77; }
+command -v tmux >/dev/null || { echo "FAIL: no tmux (scripts/install-deps installs it)"; exit 1; }
 dir=$(mktemp -d)
 trap 'tmux -S "$dir/sock" kill-server >/dev/null 2>&1; rm -rf "$dir"' EXIT
 tm() { tmux -S "$dir/sock" "$@"; }
