@@ -55,7 +55,7 @@ bool StartXvfb() {
   for (int n = 140; n < 200; ++n) {
     const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
     if (access(lock.c_str(), F_OK) == 0) continue;
-    const std::string name = ":" + std::to_string(n);
+    const std::string name = std::string(":").append(std::to_string(n));
     const pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
