@@ -3,6 +3,7 @@
 #include "console.h"
 #include "pages.h"
 #include "state.h"
+#include "testing.h"
 
 namespace scr {
 
@@ -42,6 +43,14 @@ int32_t SetTextView(int32_t first, int32_t last) {
 int32_t SetWidth(int32_t columns, int32_t rows) {
   if (gLayer.screen) return PageSetWidth(columns, rows);
   return ConsoleSetWidth(columns, rows);
+}
+
+void ResetLayerForTests() {
+  CloseScreen();
+  CloseAllFiles();
+  const bool endHook = gLayer.endHookRegistered;
+  gLayer = LayerState{};
+  gLayer.endHookRegistered = endHook;
 }
 
 }  // namespace scr

@@ -16,7 +16,6 @@
 #include "modes.h"
 #include "pixels.h"
 #include "screenshot.h"
-#include "testing.h"
 #include "textview.h"
 
 namespace scr {
@@ -376,12 +375,5 @@ int32_t PageSetWidth(int32_t columns, int32_t rows) {
   return s->textRows * 65536 + s->textColumns;
 }
 
-void ResetLayerForTests() {
-  CloseScreen();
-  CloseAllFiles();
-  const bool endHook = gLayer.endHookRegistered;
-  gLayer = LayerState{};
-  gLayer.endHookRegistered = endHook;
-}
 
 }  // namespace scr
