@@ -3,7 +3,7 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test bench build release deps clean
+.PHONY: run test bench build release web deps clean
 
 deps:
 	@scripts/install-deps
@@ -22,8 +22,15 @@ build: deps
 	@cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD)/debug -j $(JOBS)
 
-# The whole suite (unit, window, terminal and end-to-end tests).
-test: build
+# The browser build: build/web/ holds index.html, the three program pages and
+# their .js and .wasm (assets inside), ready for any static server.
+web: deps
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(BUILD)/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF -DWEB_OUTPUT=$(abspath $(BUILD))/web >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD)/web-build -j $(JOBS) --target web_mapwalk1 web_mapwalk2 web_mapwalk3
+
+# The whole suite (unit, window, terminal, end-to-end and browser tests).
+test: build web
 	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS)
 
 # Benchmarks: Release build, every bench_* program in turn.
