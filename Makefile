@@ -33,9 +33,10 @@ web: deps
 test: build web
 	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS)
 
-# Benchmarks: Release build, every bench_* program in turn.
-bench: release
+# Benchmarks: Release build, every bench_* program in turn, then the web build's.
+bench: release web
 	@for b in $(BUILD)/release/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== bench/web.mjs" && node bench/web.mjs $(BUILD)/web $(BUILD)/release/bench/bench_web_loop
 
 clean:
 	rm -rf $(BUILD)

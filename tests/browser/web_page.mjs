@@ -9,14 +9,14 @@ import puppeteer from 'puppeteer-core';
 export const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png' };
 
-// Serves `dir`, and each extra prefix from a folder of its own.
-export async function serve(dir, extra = {}) {
+// Serves `dir`, and each extra prefix from a folder of its own, with `headers` on every answer.
+export async function serve(dir, extra = {}, headers = {}) {
   const server = http.createServer((req, res) => {
     const url = decodeURIComponent(new URL(req.url, 'http://x').pathname);
     const prefix = Object.keys(extra).find((p) => url.startsWith(p));
     const file = prefix ? path.join(extra[prefix], path.basename(url)) : path.join(dir, path.normalize(url));
     fs.readFile(file, (err, data) => {
-      res.writeHead(err ? 404 : 200, { 'content-type': types[path.extname(file)] || 'application/octet-stream' });
+      res.writeHead(err ? 404 : 200, { ...headers, 'content-type': types[path.extname(file)] || 'application/octet-stream' });
       res.end(err ? '' : data);
     });
   });
