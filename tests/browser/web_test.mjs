@@ -14,7 +14,7 @@ let passed = 0, failed = 0;
 const check = (ok, what) => (ok ? passed++ : (failed++, console.log('FAIL: ' + what)));
 
 // The desktop frame for the keys, then Esc: SCRSHOT writes the last one shown.
-const refDir = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
+let refDir;
 function reference(program, keys) {
   const file = path.join(refDir, `${path.basename(program)}-${keys.length}.png`);
   const run = spawnSync(program, [], { cwd: assetDir, input: keys + '\x1b',
@@ -43,8 +43,9 @@ function shows(page, ref) {
   }, ref);
 }
 
-const { base, close: stopServer } = await serve(webDir, { '/ref/': refDir });
 const browser = await launch(webDir);
+refDir = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
+const { base, close: stopServer } = await serve(webDir, { '/ref/': refDir });
 try {
   for (const program of programs) {
     const name = path.basename(program);
