@@ -1,12 +1,11 @@
 // web.cpp - the "Web" back-end: the visible page on the page's <canvas>.
 //
-// A browser page has one thread, so there is no Presenter thread: the
-// program's loop body runs once per animation frame (emscripten's main
-// loop), and right after it the main loop's postMainLoop hook does the
-// Presenter's work here: take the dirty rows and draw them through the
-// shown colours. The platform lock is a plain flag, as on the windowless
-// back-end. Keys come from the page's keyboard events (also the ones the
-// on-screen keypad sends) through the window's key rules.
+// A page has one thread and no Presenter: the program's loop body runs once
+// per animation frame (emscripten's main loop), and its postMainLoop hook
+// then does the Presenter's work: the dirty rows, through the shown colours,
+// onto the canvas. The platform lock is a plain flag, as on the windowless
+// back-end. Keys come from the page's keyboard events (the on-screen keypad
+// sends such events too) through the window's key rules.
 #ifdef __EMSCRIPTEN__
 
 #include <emscripten.h>
@@ -76,37 +75,37 @@ bool FindKey(const char* code, KeyRow& out) {
     for (int r = 0; r < 3; ++r)
       if (const char* at = std::strchr(kLetterRows[r], code[3]))
         return out = {code, kLetterScan[r] + int32_t(at - kLetterRows[r]), code[3], false}, true;
-  if (code[0] == 'F' && code[1] >= '1' && code[1] <= '9') {
-    const int n = std::atoi(code + 1);
-    if (n >= 1 && n <= 12) return out = {code, n <= 10 ? 58 + n : 76 + n, Vk::F1 + n - 1, false}, true;
-  }
+  const int n = code[0] == 'F' ? std::atoi(code + 1) : 0;  // F1..F12
+  if (n >= 1 && n <= 12) return out = {code, n <= 10 ? 58 + n : 76 + n, Vk::F1 + n - 1, false}, true;
   return false;
 }
 
-// One key-down: the key's own code when it has an extended one, then its
-// character (control characters included). Alt without Ctrl is the
-// system's and posts nothing, as in the desktop window.
-EM_BOOL KeyDown(int, const EmscriptenKeyboardEvent* e, void*) {
+// The character a key-down types (control characters included; 0 for none).
+int32_t KeyChar(const KeyRow& key, const EmscriptenKeyboardEvent* e) {
+  if (key.vk == Vk::Escape) return 27;
+  if (key.vk == Vk::Return) return e->ctrlKey ? 10 : 13;
+  if (key.vk == Vk::Back) return e->ctrlKey ? 127 : 8;
+  if (key.vk == Vk::Tab) return e->ctrlKey ? 0 : 9;
+  if (e->ctrlKey) return key.vk >= 'A' && key.vk <= 'Z' ? key.vk - 'A' + 1 : 0;
+  const int32_t cp = EM_ASM_INT({ const k = [...UTF8ToString($0)]; return k.length == 1 ? k[0].codePointAt(0) : 0; }, e->key);
+  return cp < 128 ? cp : UnicodeToCp437(uint32_t(cp));
+}
+
+// Key-downs and key-ups; the key-state table follows both. A key-down posts
+// the key's own code when it has an extended one, then its character. Alt
+// without Ctrl is the system's and posts nothing, as in the desktop window.
+EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
   KeyRow key;
   if (!FindKey(e->code, key)) return EM_FALSE;
-  if (key.scan < 128) gPage.held[key.scan] = 1;
-  if (e->altKey && !e->ctrlKey) return EM_TRUE;
-  // The character the key types: its one code point, when the key has one.
-  const int32_t cp = EM_ASM_INT({ const k = [...UTF8ToString($0)]; return k.length == 1 ? k[0].codePointAt(0) : 0; }, e->key);
-  int32_t ch = cp < 128 ? cp : UnicodeToCp437(uint32_t(cp));
-  if (key.vk == Vk::Escape) ch = 27;
-  else if (key.vk == Vk::Return) ch = e->ctrlKey ? 10 : 13;
-  else if (key.vk == Vk::Back) ch = e->ctrlKey ? 127 : 8;
-  else if (key.vk == Vk::Tab) ch = e->ctrlKey ? 0 : 9;
-  else if (e->ctrlKey) ch = key.vk >= 'A' && key.vk <= 'Z' ? key.vk - 'A' + 1 : 0;
-  // A keypad key that types a digit has Num Lock on.
-  if (key.scan >= 71 && key.scan <= 83 && !key.extended && ch >= '0' && ch <= '9')
-    key.vk = 0x60 + ch - '0';
-  else if (key.scan == 83 && !key.extended && ch == '.')
-    key.vk = Vk::Decimal;
-  uint32_t state = (e->shiftKey ? ControlKeyState::Shift : 0) | (e->ctrlKey ? ControlKeyState::LeftCtrl : 0) |
-                   (key.extended ? ControlKeyState::Enhanced : 0);
-  const KeyCode code = TranslateKey(ch, key.scan, key.vk, state, 0);
+  const bool down = type == EMSCRIPTEN_EVENT_KEYDOWN;
+  gPage.held[key.scan] = down;
+  const int32_t ch = down && !(e->altKey && !e->ctrlKey) ? KeyChar(key, e) : 0;
+  // A keypad key that types a digit or '.' has Num Lock on.
+  if (key.scan >= 71 && !key.extended && ((ch >= '0' && ch <= '9') || ch == '.'))
+    key.vk = ch == '.' ? Vk::Decimal : Vk::Numpad0 + ch - '0';
+  const uint32_t state = (e->shiftKey ? ControlKeyState::Shift : 0) |
+                         (e->ctrlKey ? ControlKeyState::LeftCtrl : 0) | (key.extended ? ControlKeyState::Enhanced : 0);
+  const KeyCode code = down && !(e->altKey && !e->ctrlKey) ? TranslateKey(ch, key.scan, key.vk, state, 0) : 0;
   gPage.locked = true;
   if (code > 255) PostWindowKey(code);
   if (ch > 0) PostWindowKey(static_cast<int8_t>(ch));
@@ -115,18 +114,8 @@ EM_BOOL KeyDown(int, const EmscriptenKeyboardEvent* e, void*) {
   return EM_TRUE;
 }
 
-EM_BOOL KeyUp(int, const EmscriptenKeyboardEvent* e, void*) {
-  KeyRow key;
-  if (!FindKey(e->code, key)) return EM_FALSE;
-  if (key.scan < 128) gPage.held[key.scan] = 0;
-  gPage.locked = true;
-  SetKeyStates(gPage.held);
-  gPage.locked = false;
-  return EM_TRUE;
-}
-
 // Focus gained or lost: nothing is held any more, and the window events are queued.
-EM_BOOL Focus(int type, const EmscriptenFocusEvent*, void*) {
+EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void*) {
   std::memset(gPage.held, 0, sizeof gPage.held);
   gPage.locked = true;
   SetKeyStates(gPage.held);
@@ -159,10 +148,10 @@ int Open(const BackendOpenArgs& args) {
     c.getContext('2d').clearRect(0, 0, $0, $1);
     Module['postMainLoop'] = Module['_WebPresent'];
   }, args.width, args.windowHeight);
-  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, KeyDown);
-  emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, KeyUp);
-  emscripten_set_focus_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, Focus);
-  emscripten_set_blur_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, Focus);
+  emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
+  emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
+  emscripten_set_focus_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnFocus);
+  emscripten_set_blur_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnFocus);
   return 0;
 }
 
