@@ -3,7 +3,7 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test soak bench build release deps clean
+.PHONY: run test soak bench build release web deps clean
 
 deps:
 	@scripts/install-deps
@@ -22,8 +22,15 @@ build: deps
 	@cmake -S . -B $(BUILD)/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD)/debug -j $(JOBS)
 
-# The whole suite (unit, window, terminal and end-to-end tests), without the soak.
-test: build
+# The browser build: build/web/ holds index.html, the three program pages and
+# their .js and .wasm (assets inside), ready for any static server.
+web: deps
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(BUILD)/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF -DWEB_OUTPUT=$(abspath $(BUILD))/web >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD)/web-build -j $(JOBS) --target web_mapwalk1 web_mapwalk2 web_mapwalk3
+
+# The whole suite (unit, window, terminal, end-to-end and browser tests), without the soak.
+test: build web
 	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS) -LE soak
 
 # The long soak: each walker under random keys for SOAK_SECONDS, then
@@ -34,9 +41,10 @@ soak: build
 	cd $(BUILD)/debug && export SOAK_SECONDS=$(SOAK_SECONDS) SOAK_OPENINGS=$(SOAK_OPENINGS) && \
 	  tests/e2e/walker_e2e_test --gtest_filter='*Soak*' && tests/soak/soak_test
 
-# Benchmarks: Release build, every bench_* program in turn.
-bench: release
+# Benchmarks: Release build, every bench_* program in turn, then the web build's.
+bench: release web
 	@for b in $(BUILD)/release/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== bench/web.mjs" && node bench/web.mjs $(BUILD)/web $(BUILD)/release/bench/bench_web_loop
 
 clean:
 	rm -rf $(BUILD)

@@ -21,7 +21,9 @@ namespace scr {
 // ImageCreate / ImageDestroy
 // ---------------------------------------------------------------------------
 
-static_assert(alignof(std::max_align_t) >= 16, "blocks must start 16-byte aligned");
+// Blocks start at least 8-byte aligned (16 on 64-bit desktops, 8 in wasm32), so
+// the header lands 10 or 16 bytes in: room for the block's address before it.
+static_assert(alignof(std::max_align_t) >= 8, "blocks must start 8-byte aligned");
 
 ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t depth,
                          uint32_t flags, HeaderForm form) {

@@ -13,7 +13,11 @@ extern const Backend kNullBackend;
 #ifdef SCREEN_HAVE_SDL
 extern const Backend kSdlBackend;
 #endif
+#ifdef __EMSCRIPTEN__
+extern const Backend kWebBackend;
+#else
 extern const Backend kTermBackend;
+#endif
 
 namespace {
 
@@ -23,7 +27,11 @@ const Backend* const kBackendTable[] = {
 #ifdef SCREEN_HAVE_SDL
     &kSdlBackend,
 #endif
+#ifdef __EMSCRIPTEN__
+    &kWebBackend,
+#else
     &kTermBackend,
+#endif
 };
 
 // Asks one back-end with the requested refresh, then with refresh 0.
