@@ -288,7 +288,9 @@ TEST_F(DrawTest, ShortPitchRowsOverlap) {
 TEST_F(DrawTest, BlitsMatchAPerPixelReference) {
   std::mt19937 rng(99);
   for (int depth : {8, 16, 32}) {
-    Open(37, 23, depth), SetPages(0, 0);
+    Open(37, 23, depth);
+    const Bytes next = Snap();  // page 1, after the page blits go to
+    SetPages(0, 0);
     for (int round = 0; round < 400; ++round) {
       const int w = 1 + int(rng() % 20), h = 1 + int(rng() % 12), bpp = bpp_;  // each image in both header forms
       const Bytes px = Random(rng, size_t(w) * h * bpp), packed = Packed(w, h, px, round % 5 ? bpp : 0);  // pixel size 0: the page's
@@ -322,6 +324,8 @@ TEST_F(DrawTest, BlitsMatchAPerPixelReference) {
       for (size_t i = 0; i < expect.size(); ++i) ASSERT_TRUE(expect[i] == before[i] || Marked(span, i / size_t(37 * bpp))) << "row not marked";
       ASSERT_EQ(Snap(), expect) << "depth " << depth << " round " << round;
     }
+    SetPages(1, 0);
+    EXPECT_EQ(Snap(), next) << "a blit strayed past the page's last row, onto the next page";
   }
 }
 

@@ -93,6 +93,13 @@ TEST_F(KeysTest, ConsoleRecordsRepeatCountsAndAltNumpad) {
 }
 
 // What terminal bytes cannot reach: right-hand modifiers, the Ctrl column, grey keys, bytes, far scan codes.
+// A code is one byte up to 255 (character 255 included), two bytes above.
+TEST(KeyStringOf, OneByteUpTo255AndTwoAbove) {
+  EXPECT_EQ(KeyStringOf(255), KeyString(1, '\xFF'));
+  EXPECT_EQ(KeyStringOf(0x3BFF), KeyString("\xFF;"));
+  EXPECT_EQ(KeyStringOf(0), KeyString());
+}
+
 TEST(TranslateKey, CasesAndTheKeypadWithNumLockOffAndOn) {
   const uint32_t Alt = CKS::LeftAlt, Ctrl = CKS::LeftCtrl, Shift = CKS::Shift, Enh = CKS::Enhanced;
   const struct { int ch, scan, vk; uint32_t state; KeyCode want; } kCases[] = {

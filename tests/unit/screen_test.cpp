@@ -172,4 +172,10 @@ TEST_F(ScreenTest, TheConsoleReportsTheTerminalsRealSize) {
   EXPECT_EQ(view, 50 * 65536 + 1) << "the text view checks against the same size";
 }
 
+// With no Screen the console keeps its own 16 colours: all four bits of each.
+TEST_F(ScreenTest, TheConsoleKeepsSixteenColours) {
+  SetColor(14, 9, 0);
+  EXPECT_EQ(SetColor(0, 0, 3), 9u * 65536 + 14) << "both omitted: only reports";
+}
+
 }  // namespace

@@ -2,7 +2,10 @@
 // as xterm on the sequences it may write (moves, clear, colours, half blocks).
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include <algorithm>
 #include <random>
@@ -10,6 +13,7 @@
 #include "backend/backend.h"
 #include "backend/term_picture.h"
 #include "screen.h"
+#include "testing.h"
 
 using namespace scr;
 
@@ -227,6 +231,38 @@ TEST(TermBackend, RefusesWhenStandardOutputIsNotATerminal) {
   const int result = kTermBackend.open(BackendOpenArgs{"t", 320, 200, 4, 0, 0});
   dup2(saved, STDOUT_FILENO), close(saved), close(devnull);
   EXPECT_EQ(result, -1);
+}
+
+// In a pseudo-terminal the Term back-end shows every changed row: after the first picture one row
+// alone, then two far apart.
+TEST(TermBackend, ShowsEveryChangedRowInAPseudoTerminal) {
+  winsize size{};
+  size.ws_row = 24, size.ws_col = 80;
+  int master, terminal;
+  ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, &size), 0);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  const int saved = dup(STDOUT_FILENO);
+  dup2(terminal, STDOUT_FILENO);
+  setenv("SCRBK", "term", 1), setenv("COLORTERM", "truecolor", 1);
+  Term t(80, 24);  // the 64 x 40 page shows unscaled in 64 x 20 cells from (8, 2)
+  auto shown = [&](int32_t x, int32_t y) {  // white in the pixel's half of its cell, within a second
+    for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      char buffer[65536];
+      for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) t.Feed(std::string(buffer, size_t(n)));
+      const Term::Cell& c = t.At(2 + y / 2, 8 + x);
+      if (c.half && (y % 2 ? c.bg : c.fg) == 0xFFFFFF) return true;
+    }
+    return false;
+  };
+  const bool opened = ScreenRes(64, 40, 8, 1, 0, 0) == 0;
+  PutPixel(nullptr, 5, 10, 15);
+  const bool one = opened && shown(5, 10) && (PutPixel(nullptr, 20, 12, 15), shown(20, 12));  // the first picture, then one row
+  PutPixel(nullptr, 7, 3, 15), PutPixel(nullptr, 9, 30, 15);
+  const bool two = one && shown(7, 3) && shown(9, 30);
+  ResetLayerForTests();
+  dup2(saved, STDOUT_FILENO), close(saved), close(terminal), close(master);
+  setenv("SCRBK", "null", 1);  // as the suite runs
+  EXPECT_TRUE(opened && one && two) << t.error << " opened " << opened << " one row " << one;
 }
 
 }  // namespace
