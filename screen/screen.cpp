@@ -375,5 +375,4 @@ int32_t PageSetWidth(int32_t columns, int32_t rows) {
   return s->textRows * 65536 + s->textColumns;
 }
 
-
 }  // namespace scr
