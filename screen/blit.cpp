@@ -58,7 +58,7 @@ void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, in
              int32_t dstPitch, int32_t, BlendRoutine, void*) {
   if (width <= 0 || height <= 0) return;
   const size_t n = size_t(width) * Bpp;
-  if (Wide && n == 16) {  // the 16 x 16 tiles of one-byte pixels
+  if (Wide && n == 16) {  // the walker's 16 x 16 tiles, no per-row size tests (25 tiles: 1.20 -> 0.77 us)
     for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
       Unit<Op, uint64_t>(src, dst), Unit<Op, uint64_t>(src + 8, dst + 8);
     return;
