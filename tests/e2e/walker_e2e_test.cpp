@@ -179,14 +179,16 @@ TEST_P(Programs, WindowSoakUnderRandomKeys) {
   const auto begin = std::chrono::steady_clock::now();
   const auto end = begin + std::chrono::seconds(atoi(getenv("SOAK_SECONDS") ? getenv("SOAK_SECONDS") : "3"));
   long settled = 0, most = 0, size = 0, pages = 0;
+  bool moved = false;  // after some batch: a batch may end where it began, under load with keys lost
   while (std::chrono::steady_clock::now() < end) {
     X(batch);
     ASSERT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the program ended";
+    moved = moved || !Shows(a, 2, 2, ParseXwd(X("xwd -silent -id " + window)));
     std::ifstream("/proc/" + std::to_string(pid) + "/statm") >> size >> pages;
     if (std::chrono::steady_clock::now() > begin + std::chrono::seconds(1))
       most = std::max(most, pages), settled = settled ? settled : most;
   }
-  EXPECT_FALSE(Shows(a, 2, 2, ParseXwd(X("xwd -silent -id " + window)))) << "no key arrived";
+  EXPECT_TRUE(moved) << "no key arrived";
   EXPECT_TRUE(most > 0 && (most - settled) * sysconf(_SC_PAGESIZE) <= 4 << 20) << "resident size grew, or unmeasured";
   Quit();
 }
