@@ -155,7 +155,6 @@ int32_t OpenScreen(OpenRequest r) {
   }
   gLayer.screen = s;  // routing now goes to the Screen
   gLayer.draw = NewDrawContext(*s);
-  ShowToPresenter(s);
 
   ResetPalette(*s);
   s->textCells.assign(size_t(r.pages), std::vector<TextCell>(size_t(r.textColumns) * r.textRows,
@@ -164,6 +163,9 @@ int32_t OpenScreen(OpenRequest r) {
   LockScreen();
   FillPixels(s->pageStore, pageBytes * r.pages / bpp, bpp, gLayer.draw.background);
   UnlockScreen(1, 0);
+  // Shown only now: a Presenter pass before the clear would take rows of uninitialised memory
+  // and keep them on screen, since the clear flags no rows.
+  ShowToPresenter(s);
   if (!gLayer.endHookRegistered) {
     gLayer.endHookRegistered = true;
     std::atexit(EndHook);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 
@@ -29,8 +30,9 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 2500; ++i, usleep(2000))
+bool WaitUntil(const std::function<bool()>& done) {  // 10 s, however slow each check is (ThreadSanitizer)
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < end;
+       usleep(2000))
     if (done()) return true;
   return false;
 }
