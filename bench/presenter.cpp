@@ -238,6 +238,7 @@ struct Sampler {
 }  // namespace
 
 int main() {
+  bench::DetachInput();
   if (!StartXvfb()) {
     std::fprintf(stderr, "no private Xvfb could start\n");
     return 2;

@@ -16,6 +16,7 @@
 #include "mapwalk1/program.h"
 #include "mapwalk2/program.h"
 #include "mapwalk3/program.h"
+#include "measure.h"
 #include "pages.h"  // CloseScreen: the next program opens its own Screen
 
 #ifndef WALKER_ASSET_DIR
@@ -48,6 +49,7 @@ void Run(const char* name, StartUp startUp, Load load, Iterate iterate) {
 }  // namespace
 
 int main() {
+  bench::DetachInput();
   setenv("SCRBK", "null", 1);
   std::filesystem::current_path(WALKER_ASSET_DIR);
   Run<mapwalk1::Program>("mapwalk1", mapwalk1::StartUp, mapwalk1::Load, mapwalk1::Iterate);
