@@ -55,7 +55,7 @@ inline void CombineRow(const uint8_t* s, uint8_t* d, size_t n) {
 
 template <class Op, bool Wide, int Bpp>
 void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, int32_t srcPitch,
-             int32_t dstPitch, int32_t, BlendRoutine, void*) {
+             int32_t dstPitch) {
   if (width <= 0 || height <= 0) return;
   const size_t n = size_t(width) * Bpp;
   if (Wide && n == 16) {  // the walker's 16 x 16 tiles, no per-row size tests (25 tiles: 1.20 -> 0.77 us)
@@ -69,7 +69,7 @@ void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, in
 
 // Mode 6: each source byte goes to bits 24-31 of the target pixel.
 void AlphaByte(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, int32_t srcPitch,
-               int32_t dstPitch, int32_t, BlendRoutine, void*) {
+               int32_t dstPitch) {
   if (width <= 0 || height <= 0) return;
   for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
     for (int32_t x = 0; x < width; ++x) dst[size_t(x) * 4 + 3] = src[x];
@@ -95,16 +95,6 @@ const BlitTable* const kPlain[10] = {&kEmpty, &kEmpty, &kEmpty, &kEmpty, &kPlain
 const BlitTable* const kWide[10] = {&kEmpty, &kEmpty, &kEmpty, &kEmpty, &kWideOr,
                                     &kWideXor, &kAlphaByte, &kEmpty, &kEmpty, &kEmpty};
 
-bool DetectWideUnits() {
-#if defined(__x86_64__)
-  return true;  // every x86-64 processor has the 8-byte integer units
-#elif defined(__i386__)
-  return __builtin_cpu_supports("mmx");
-#else
-  return sizeof(void*) >= 8;
-#endif
-}
-
 }  // namespace
 
 const BlitTable* PlainBlitTable(int32_t mode) {
@@ -114,11 +104,5 @@ const BlitTable* PlainBlitTable(int32_t mode) {
 const BlitTable* WideBlitTable(int32_t mode) {
   return (mode >= 0 && mode < 10) ? kWide[mode] : &kEmpty;
 }
-
-bool HaveWideUnits() {
-  static const bool wide = DetectWideUnits();
-  return wide;
-}
-
 
 }  // namespace scr

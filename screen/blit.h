@@ -9,8 +9,7 @@ namespace scr {
 
 // One blit routine: combines `width` pixels x `height` rows of source into target.
 using BlitRoutine = void (*)(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height,
-                             int32_t srcPitch, int32_t dstPitch, int32_t alpha,
-                             BlendRoutine blend, void* param);
+                             int32_t srcPitch, int32_t dstPitch);
 // The routines of one raster mode for 1, 2, (3: none) and 4 bytes per pixel.
 struct BlitTable {
   BlitRoutine byPixelSize[5];
@@ -20,7 +19,7 @@ struct BlitTable {
 // Modes without routines have all entries null.
 const BlitTable* PlainBlitTable(int32_t mode);
 const BlitTable* WideBlitTable(int32_t mode);
-// Whether the processor offers 8-byte units (read once from its feature flags).
-bool HaveWideUnits();
+// 8-byte units where registers are 8 bytes wide.
+inline constexpr bool kWideUnits = sizeof(void*) >= 8;
 
 }  // namespace scr

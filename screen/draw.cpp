@@ -25,9 +25,13 @@ void Put1(uint8_t* row, int32_t x, uint32_t c) { row[x] = uint8_t(c); }
 void Put2(uint8_t* row, int32_t x, uint32_t c) { WriteU16(row + size_t(x) * 2, uint16_t(c)); }
 void Put4(uint8_t* row, int32_t x, uint32_t c) { WriteU32(row + size_t(x) * 4, c); }
 
-uint32_t Get1(const uint8_t* row, int32_t x) { return row[x]; }
-uint32_t Get2(const uint8_t* row, int32_t x) { return ReadU16(row + size_t(x) * 2); }
-uint32_t Get4(const uint8_t* row, int32_t x) { return ReadU32(row + size_t(x) * 4); }
+uint32_t ReadPixel(const uint8_t* row, int64_t x, int32_t bytesPerPixel) {
+  switch (bytesPerPixel) {
+    case 2: return ReadU16(row + size_t(x) * 2);
+    case 4: return ReadU32(row + size_t(x) * 4);
+    default: return row[x];
+  }
+}
 
 template <int Bpp>
 void FillRun(uint8_t* at, int32_t count, uint32_t c) { FillPixels(at, count, Bpp, c); }
@@ -47,6 +51,22 @@ void FillWorkRows(DrawContext& d, const Screen& s) {
   uint8_t* row = s.pages[d.workPage];
   for (int32_t y = 0; y < s.height; ++y, row += s.pitch) d.rows[y] = row;
 }
+
+}  // namespace
+
+bool WorldToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t& py) {
+  x = float(d.view.width - 1) * (x - d.worldX) / d.worldW;
+  y = float(d.view.height - 1) * (y - d.worldY) / d.worldH;
+  if (!RoundCoord(x, px) || !RoundCoord(y, py)) return false;
+  if (!(d.flags & DrawFlags::WorldKeepsOrientation)) py = int64_t(d.view.height - 1) - py;
+  if (!(d.flags & DrawFlags::AbsoluteView)) {
+    px += d.view.x;
+    py += d.view.y;
+  }
+  return true;
+}
+
+namespace {
 
 bool InsideView(const GraphicsView& v, int64_t x, int64_t y) {
   return x >= v.x && x < int64_t(v.x) + v.width && y >= v.y && y < int64_t(v.y) + v.height;
@@ -180,18 +200,17 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
 
 PixelRoutines RoutinesFor(int32_t bytesPerPixel) {
   switch (bytesPerPixel) {
-    case 2: return {Put2, Get2, FillRun<2>};
-    case 4: return {Put4, Get4, FillRun<4>};
-    default: return {Put1, Get1, FillRun<1>};
+    case 2: return {Put2, FillRun<2>};
+    case 4: return {Put4, FillRun<4>};
+    default: return {Put1, FillRun<1>};
   }
 }
 
-bool SelectTarget(const void* target) {
+bool SelectNewTarget(const void* target) {
   Screen* s = gLayer.screen;
   if (!s) return false;
   DrawContext& d = gLayer.draw;
   if (!target) {
-    // The usual call: the work page, already selected.
     if (!(d.flags & (DrawFlags::RowsStale | DrawFlags::ImageTarget))) return true;
     d.view = d.savedView;
     d.bytesPerPixel = s->bytesPerPixel;
@@ -259,11 +278,8 @@ int32_t GetPixel(ImageBuffer* target, float x, float y) {
   int64_t px, py;
   if (!ToPixel(d, x, y, px, py) || !InsideView(d.view, px, py)) return -1;
 
-  uint32_t v;
-  {
-    PixelAccess access(s, TargetIsVisible(d, s));
-    v = d.pixel.get(d.rows[size_t(py)], int32_t(px));
-  }
+  // No lock: the Presenter only reads pages, and only this thread writes them.
+  uint32_t v = ReadPixel(d.rows[size_t(py)], px, d.bytesPerPixel);
   if (d.bytesPerPixel == 2 && s.depth == 16) v = Widen565(v);
   return int32_t(v);
 }

@@ -158,8 +158,8 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
 // ---------------------------------------------------------------------------
 
 int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
-                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
-                 BlendRoutine blend, void* blendParam) {
+                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t,
+                 BlendRoutine, void*) {
   if (!gLayer.screen || !image || !SelectTarget(target)) return SetError(1);
   DrawContext& d = gLayer.draw;
   if (form < 0 || form > 3) return SetError(1);
@@ -187,7 +187,7 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
   } else if (mode == RasterMode::AlphaByte) {
     return SetError(1);  // the alpha-byte routine only joins 1-byte images to 4-byte targets
   }
-  const BlitTable* table = HaveWideUnits() ? WideBlitTable(mode) : PlainBlitTable(mode);
+  const BlitTable* table = kWideUnits ? WideBlitTable(mode) : PlainBlitTable(mode);
   const BlitRoutine routine = table->byPixelSize[d.bytesPerPixel];
   if (!routine) return SetError(1);
 
@@ -205,31 +205,19 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
     w = bx - ax + 1, h = by - ay + 1;
   }
 
+  // Clipped to the view: pixels x0..x1-1, y0..y1-1 of the target.
   const GraphicsView& v = d.view;
-  const int64_t vx0 = v.x, vy0 = v.y;
-  const int64_t vx1 = int64_t(v.x) + v.width, vy1 = int64_t(v.y) + v.height;  // exclusive
-  if (px + w <= vx0 || px >= vx1 || py + h <= vy0 || py >= vy1) return SetError(0);
-  if (py < vy0) {
-    srcY += vy0 - py;
-    h -= vy0 - py;
-    py = vy0;
-  }
-  if (py + h > vy1) h = vy1 - py;
-  if (px < vx0) {
-    srcX += vx0 - px;
-    w -= vx0 - px;
-    px = vx0;
-  }
-  if (px + w > vx1) w = vx1 - px;
+  const int64_t x0 = std::max<int64_t>(px, v.x), x1 = std::min<int64_t>(px + w, int64_t(v.x) + v.width);
+  const int64_t y0 = std::max<int64_t>(py, v.y), y1 = std::min<int64_t>(py + h, int64_t(v.y) + v.height);
+  if (x0 >= x1 || y0 >= y1) return SetError(0);
 
   const uint8_t* src = static_cast<const uint8_t*>(image) + img.headerSize +
-                       size_t(srcY) * size_t(img.pitch) + size_t(srcX) * img.bytesPerPixel;
+                       size_t(srcY + y0 - py) * size_t(img.pitch) + size_t(srcX + x0 - px) * img.bytesPerPixel;
   Screen& s = *gLayer.screen;
   PixelAccess access(s, TargetIsVisible(d, s));
-  uint8_t* dst = d.rows[size_t(py)] + size_t(px) * d.bytesPerPixel;
-  routine(src, dst, int32_t(w), int32_t(h), int32_t(img.pitch), d.pitch, alpha, blend,
-          blendParam);
-  access.Changed(int32_t(py), int32_t(py + h - 1));
+  uint8_t* dst = d.rows[size_t(y0)] + size_t(x0) * d.bytesPerPixel;
+  routine(src, dst, int32_t(x1 - x0), int32_t(y1 - y0), int32_t(img.pitch), d.pitch);
+  access.Changed(int32_t(y0), int32_t(y1 - 1));
   return SetError(0);
 }
 

@@ -81,7 +81,6 @@ struct GraphicsView {
 
 struct PixelRoutines {
   void (*put)(uint8_t* row, int32_t x, uint32_t colour) = nullptr;
-  uint32_t (*get)(const uint8_t* row, int32_t x) = nullptr;
   void (*fill)(uint8_t* at, int32_t count, uint32_t colour) = nullptr;
 };
 

@@ -344,7 +344,7 @@ TEST(BlitRoutines, BothUnitSetsEqualAByteWiseReference) {
         }
         for (const BlitTable* t : {PlainBlitTable(mode), WideBlitTable(mode)}) {
           Bytes dst = base;
-          t->byPixelSize[bpp](src.data() + so, dst.data() + doff, w, h, sp, dp, -1, nullptr, nullptr);
+          t->byPixelSize[bpp](src.data() + so, dst.data() + doff, w, h, sp, dp);
           ASSERT_EQ(dst, ref) << "mode " << mode << " bpp " << bpp << " w " << w;
         }
       }
