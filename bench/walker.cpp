@@ -149,6 +149,7 @@ bool Load(const char* name) {
 
 int main() {
   bench::DetachInput();
+  bench::StayOnThisProcessor();
   setenv("SCRBK", "null", 1);
   std::printf("Walker frame, best batch per frame (median batch), this thread's processor time:\n");
   bool ok = true;
