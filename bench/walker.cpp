@@ -65,13 +65,17 @@ struct Bound {
   bench::AlignedBlock p0, p1, p2, t0, t1, t2, images;
 };
 
-// Bytes of the 16 x 16 images a frame at the view `p` shows draws: one per
-// image cell (codes 1..4) and the player.
+// Bytes of the 16 x 16 images one frame of `p`'s view draws: one image per
+// brick, flame or skull cell, and the player's.
 template <class Program>
 size_t DrawnImageBytes(const Program& p) {
   size_t cells = 1;
-  for (int32_t r = 1; r <= walker::kViewRows; ++r)
-    for (int32_t c = 1; c <= walker::kViewColumns; ++c) cells += p.view(c, r) >= 1 && p.view(c, r) <= 4;
+  for (int32_t r = 1; r <= walker::kViewRows; ++r) {
+    for (int32_t c = 1; c <= walker::kViewColumns; ++c) {
+      const int32_t v = p.view(c, r);
+      cells += v >= walker::CellCode::Brick && v <= walker::CellCode::Skull;
+    }
+  }
   return cells * walker::kTileSize * walker::kTileSize;
 }
 
@@ -104,7 +108,7 @@ bool Frame(const char* name, int32_t width, int32_t height, double target) {
   StartAndLoad(*p);
   while (!InKey().empty()) {
   }  // no keys: every iteration is one pass at the start position
-  Iterate(*p);
+  Iterate(*p);  // one pass reads the view that DrawnImageBytes counts
   const int32_t size = SetWidth(0, 0);  // rows * 65536 + columns of the text grid
   Bound bound(size_t(width), size_t(height), size_t(size >> 16) * size_t(size & 0xFFFF) * sizeof(TextCell),
               DrawnImageBytes(*p));
