@@ -4,7 +4,6 @@
 namespace scr {
 
 size_t RegisteredImageBytes(const void* header) {
-  if (gLayer.images.empty()) return 0;
   const auto it = gLayer.images.find(header);
   return it == gLayer.images.end() ? 0 : it->second;
 }
