@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "screen.h"
-#include "backend/posix.h"
+#include "platform/terminal.h"
 #include "keys.h"
 #include "testing.h"
 
