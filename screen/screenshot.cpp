@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "screenshot.h"
@@ -32,8 +33,16 @@ uint32_t ShownRgb(const Screen& s, const uint8_t* row, int32_t x) {
   }
 }
 
+// Appends by resize and copy (GCC 12's range insert warns falsely under LTO).
+void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
+  const size_t at = out.size();
+  out.resize(at + n);
+  if (n > 0) std::memcpy(out.data() + at, data, n);
+}
+
 void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
-  out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+  const uint8_t bytes[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+  Append(out, bytes, 4);
 }
 
 uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0) {
@@ -49,8 +58,8 @@ uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0) {
 void PutChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
   PutBe32(png, uint32_t(data.size()));
   const size_t start = png.size();
-  png.insert(png.end(), type, type + 4);
-  png.insert(png.end(), data.begin(), data.end());
+  Append(png, type, 4);
+  Append(png, data.data(), data.size());
   PutBe32(png, Crc32(png.data() + start, png.size() - start));
 }
 
@@ -61,8 +70,9 @@ std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& raw) {
   do {
     const size_t n = std::min<size_t>(raw.size() - at, 65535);
     const bool last = at + n == raw.size();
-    z.insert(z.end(), {uint8_t(last), uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
-    z.insert(z.end(), raw.begin() + ptrdiff_t(at), raw.begin() + ptrdiff_t(at + n));
+    const uint8_t header[5] = {uint8_t(last), uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)};
+    Append(z, header, 5);
+    Append(z, raw.data() + at, n);
     at += n;
   } while (at < raw.size());
   uint32_t a = 1, b = 0;
@@ -94,7 +104,8 @@ bool WritePagePng(const Screen& s, const char* path) {
   std::vector<uint8_t> ihdr;
   PutBe32(ihdr, uint32_t(s.width));
   PutBe32(ihdr, uint32_t(s.height));
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter choice, no interlace
+  const uint8_t format[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, no filter choice, no interlace
+  Append(ihdr, format, 5);
   std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   PutChunk(png, "IHDR", ihdr);
   PutChunk(png, "IDAT", StoredZlib(raw));

@@ -12,8 +12,10 @@ extern const Backend kNullBackend;
 #ifdef SCREEN_HAVE_SDL
 extern const Backend kSdlBackend;
 #endif
-#ifdef __EMSCRIPTEN__
+#if defined(__EMSCRIPTEN__)
 extern const Backend kWebBackend;
+#elif defined(_WIN32)
+extern const Backend kGdiBackend;
 #else
 extern const Backend kTermBackend;
 #endif
@@ -33,8 +35,10 @@ const Backend* const kBackendTable[] = {
 #ifdef SCREEN_HAVE_SDL
     &kSdlBackend,
 #endif
-#ifdef __EMSCRIPTEN__
+#if defined(__EMSCRIPTEN__)
     &kWebBackend,
+#elif defined(_WIN32)
+    &kGdiBackend,
 #else
     &kTermBackend,
 #endif
