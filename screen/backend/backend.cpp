@@ -15,7 +15,7 @@ extern const Backend kSdlBackend;
 #if defined(__EMSCRIPTEN__)
 extern const Backend kWebBackend;
 #elif defined(_WIN32)
-extern const Backend kGdiBackend;
+extern const Backend kDirectXBackend, kGdiBackend, kOpenGlBackend;
 #else
 extern const Backend kTermBackend;
 #endif
@@ -38,7 +38,9 @@ const Backend* const kBackendTable[] = {
 #if defined(__EMSCRIPTEN__)
     &kWebBackend,
 #elif defined(_WIN32)
+    &kDirectXBackend,
     &kGdiBackend,
+    &kOpenGlBackend,
 #else
     &kTermBackend,
 #endif

@@ -45,4 +45,9 @@ void KeyStatesFromVirtualKeys(const uint8_t vkState[256], uint8_t held[128]) {
     held[k.scan] = (vkState[k.vk] & 0x80) || (k.vk2 != 0 && (vkState[k.vk2] & 0x80)) ? 1 : 0;
 }
 
+void KeyStatesFromScanCodes(const uint8_t scanState[256], uint8_t held[128]) {
+  for (int i = 0; i < 128; ++i) held[i] = 0;
+  for (const ScanKeys& k : kScanKeys) held[k.scan] = ((scanState[k.scan] | scanState[k.scan + 128]) & 0x80) ? 1 : 0;
+}
+
 }  // namespace scr
