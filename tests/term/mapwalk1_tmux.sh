@@ -3,7 +3,8 @@
 # back-end in a tmux pane, driven with send-keys, read back with capture-pane.
 # picture: with no display and no SCRBK the terminal is chosen by itself; the view in its colours,
 # shrunk to fit; 6 moves it, 4 back; a smaller terminal shrinks it more;
-# ESC ends with code 0, the terminal given back (normal screen, cursor, line editing, echo) on blue.
+# ESC ends with code 0, the terminal given back (normal screen, cursor, line editing, echo) on blue,
+# the scrollback above it kept.
 # signals: 256-colour codes without COLORTERM; Ctrl+C and SIGTERM end it, the terminal given back; a
 # hang-up (the pane closed under a program outside its session) ends it.
 set -u
@@ -50,6 +51,7 @@ tm set-option -t t window-size manual >/dev/null 2>&1
 
 case "$case_name" in
 picture)
+  tm send-keys -t t "seq -f KEPT%g 60" Enter
   start COLORTERM=truecolor env -u SCRBK
   first=$(cap)
   [[ "$(widest)" == 80 && "$(flag cursor_flag)" == 0 ]] || fail "picture $(widest) cells wide, expected 80 (320 / 4), or cursor shown"
@@ -63,6 +65,7 @@ picture)
   tm send-keys -t t Escape
   ended 0
   cap | grep -q $'\e\\[\\([0-9]*;\\)*44[;m]' || fail "console not painted blue"
+  tm capture-pane -t t -p -S - | grep -qx KEPT1 || fail "the scrollback above the console was erased"
   ;;
 signals)
   start COLORTERM= SCRBK=term
