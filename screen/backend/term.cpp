@@ -8,7 +8,10 @@
 // cells that changed (term_picture.h). All terminal writes happen on the
 // Presenter thread, outside the lock, so the program's thread never waits
 // for the terminal. The terminal is given back (normal screen, cursor,
-// settings) on close, at exit and on SIGINT, SIGTERM and SIGHUP.
+// settings) on close, at exit, on the signals that end the process and on
+// an uncaught exception (terminal.h); on Ctrl+Z the Presenter gives it back
+// between two writes and stops, and once continued in the foreground draws
+// the whole picture again.
 #include <strings.h>
 #include <unistd.h>
 
@@ -85,6 +88,7 @@ bool StartPicture() {
 void Pass() {
   TermState& st = State();
   Picture& p = st.picture;
+  TermStopIfAsked();  // Ctrl+Z: here, between two writes
   TermKeyReader& reader = StdinKeys();
   reader.Poll();
   for (KeyCode code; reader.Take(code);) p.keys.push_back(code);
@@ -116,7 +120,9 @@ void Pass() {
       p.pendLast = std::max(p.pendLast, last);
     }
   }
-  if (TerminalResized()) {
+  const bool again = TermTakenAgain();  // back from a stop: the terminal shows the shell's screen
+  if (again) Write(p, kEnterBytes, sizeof kEnterBytes - 1);
+  if (TerminalResized() || again) {
     TerminalSize(p.columns, p.rows);
     if (p.encoder.configured()) {
       p.encoder.Configure(f.width, f.height, p.columns, p.rows, st.trueColour);
@@ -125,7 +131,7 @@ void Pass() {
     }
   }
   const auto now = Clock::now();
-  if (p.pendFirst >= 0 && p.encoder.configured() && now - p.lastWrite >= kPicturePeriod) {
+  if (p.pendFirst >= 0 && p.encoder.configured() && !TermGivenBack() && now - p.lastWrite >= kPicturePeriod) {
     p.out.clear();
     p.encoder.Encode(p.rgb.data(), p.pendFirst, p.pendLast, p.out);
     p.pendFirst = p.pendLast = -1;
@@ -144,6 +150,7 @@ void Close() {
   TermState& st = State();
   if (!st.open) return;
   st.presenter.Stop();
+  TermPresenterStops(false);
   StdinKeys().SetWindowRules(false);
   WatchTerminalResize(false);
   TermSetRestoreBytes(nullptr);
@@ -161,6 +168,8 @@ int Open(const BackendOpenArgs& args) {
   st.rawByUs = EnterRawIfForeground(STDIN_FILENO);
   StdinKeys().SetWindowRules(true);  // while a Screen is open, keys follow a window's rules
   TermSetRestoreBytes(kRestoreBytes);
+  TermTakenAgain();  // drawn whole at the start anyway
+  TermPresenterStops(true);
   WatchTerminalResize(true);
   st.open = true;
   if (st.presenter.Start(StartPicture, Pass, FinishPicture)) return 0;

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace scr {
 
@@ -77,6 +78,9 @@ void TermKeyReader::PollLocked() {
   } else if (terminal_ && rawIfTerminal_ && !TermIsRaw()) {
     TermEnterRaw(fd_);  // raw mode was left meanwhile (a back-end that had it closed)
   }
+  // Given back on Ctrl+Z and continued in the background: reading would stop
+  // the process again, so wait until it is the foreground job.
+  if (terminal_ && !TermTakeAgainIfForeground()) return;
   bool haveNow = false;
   double now = 0;
   uint8_t buffer[512];
@@ -154,40 +158,129 @@ void TermSetConsoleInput(int fd, bool rawIfTerminal) { StdinKeys().Reset(fd, raw
 namespace {
 
 // Read by the signal handlers: written only before gHaveSaved / gRestoreLen say so.
-termios gSaved;
+termios gSaved;  // the settings found, given back
+termios gRaw;    // raw mode, taken again after a stop
 volatile sig_atomic_t gHaveSaved = 0;
 volatile sig_atomic_t gSavedFd = -1;
 char gRestoreBytes[256];
 volatile sig_atomic_t gRestoreLen = 0;
+// The terminal has been given back (settings and restore bytes): kStopped on
+// Ctrl+Z, until it is taken again; kEnding when the process ends.
+enum : sig_atomic_t { kHeld = 0, kStopped = 1, kEnding = 2 };
+volatile sig_atomic_t gGivenBack = kHeld;
+// While a Presenter draws on the terminal, it carries out Ctrl+Z itself between two writes.
+std::atomic<bool> gStopByPresenter{false};
+std::atomic<bool> gStopAsked{false};
+std::atomic<bool> gTakenAgain{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
 std::mutex gHookMutex;
 bool gHooksInstalled = false;
+std::terminate_handler gOldTerminate = nullptr;
+
+bool Holding() { return gHaveSaved || gRestoreLen > 0; }
+
+// Restores the saved settings and writes the restore bytes, unless given back
+// already; from kEnding on nothing takes the terminal again. Async-signal-safe.
+void GiveBack(sig_atomic_t how) {
+  if (!Holding()) return;
+  const bool already = gGivenBack != kHeld;
+  if (how > gGivenBack) gGivenBack = how;
+  if (already) return;
+  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gSaved);
+  WriteAll(STDOUT_FILENO, gRestoreBytes, size_t(gRestoreLen));  // poll and write are signal-safe
+}
+
+// Takes the terminal again (raw mode) once this process is its foreground
+// job; the picture is then drawn anew. Async-signal-safe.
+bool TakeAgainIfForeground() {
+  if (!Holding()) return true;  // nothing to take
+  if (gGivenBack == kEnding) return false;
+  if (tcgetpgrp(gHaveSaved ? int(gSavedFd) : STDOUT_FILENO) != getpgrp()) return false;
+  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gRaw);
+  gGivenBack = kHeld;
+  gTakenAgain.store(true);
+  return true;
+}
+
+// Ctrl+Z: gives the terminal back, stops as the signal's default does, and
+// once continued takes the terminal again. Async-signal-safe.
+void StopNow() {
+  const int savedErrno = errno;
+  GiveBack(kStopped);
+  struct sigaction dfl {}, own{};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(SIGTSTP, &dfl, &own);
+  sigset_t stop, old;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &stop, &old);  // blocked while its handler runs
+  raise(SIGTSTP);                         // stopped here until continued
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  sigaction(SIGTSTP, &own, nullptr);
+  if (gGivenBack == kStopped) TakeAgainIfForeground();
+  errno = savedErrno;
+}
+
+void OnStop(int) {
+  if (gStopByPresenter.load()) gStopAsked.store(true);
+  else StopNow();
+}
+
+// Continued after any stop (also one not asked by Ctrl+Z, e.g. SIGSTOP, after
+// which the shell may have changed the settings): raw mode again and a new picture.
+void OnContinue(int) {
+  const int savedErrno = errno;
+  if (Holding() && gGivenBack != kEnding && tcgetpgrp(gHaveSaved ? int(gSavedFd) : STDOUT_FILENO) == getpgrp()) {
+    gGivenBack = kStopped;
+    TakeAgainIfForeground();
+  }
+  errno = savedErrno;
+}
 
 void OnFatalSignal(int sig) {
   const int savedErrno = errno;
   TermRestore();
   errno = savedErrno;
   // SA_RESETHAND has put back the default action: raised again, the signal
-  // ends the process once this handler returns, with the usual exit status.
+  // ends the process once this handler returns, with the usual exit status
+  // (and core dump). A fault raised by an instruction would also recur.
   raise(sig);
 }
 
+// An uncaught exception: the terminal first, so that the message that
+// follows is seen on the normal screen.
+void OnTerminate() {
+  TermRestore();
+  if (gOldTerminate) gOldTerminate();
+  std::abort();
+}
+
 void RestoreAtExit() { TermRestore(); }
+
+// Puts `handler` on `sig` unless someone else's handler is there (or the
+// signal is ignored, as under nohup).
+void Hook(int sig, void (*handler)(int), int flags) {
+  struct sigaction old {};
+  if (sigaction(sig, nullptr, &old) != 0) return;
+  if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) return;
+  struct sigaction act {};
+  act.sa_handler = handler;
+  sigemptyset(&act.sa_mask);
+  act.sa_flags = flags;
+  sigaction(sig, &act, nullptr);
+}
 
 void InstallHooks() {
   std::lock_guard<std::mutex> guard(gHookMutex);
   if (gHooksInstalled) return;
   gHooksInstalled = true;
   std::atexit(RestoreAtExit);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old{};
-    if (sigaction(sig, nullptr, &old) != 0) continue;
-    if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) continue;  // someone else's
-    struct sigaction act{};
-    act.sa_handler = OnFatalSignal;
-    sigemptyset(&act.sa_mask);
-    act.sa_flags = SA_RESETHAND;
-    sigaction(sig, &act, nullptr);
-  }
+  gOldTerminate = std::set_terminate(OnTerminate);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    Hook(sig, OnFatalSignal, SA_RESETHAND);
+  Hook(SIGTSTP, OnStop, SA_RESTART);
+  Hook(SIGCONT, OnContinue, SA_RESTART);
 }
 
 }  // namespace
@@ -200,12 +293,14 @@ bool TermEnterRaw(int fd) {
   if (tcgetattr(fd, &t) != 0) return false;
   InstallHooks();
   gSaved = t;
-  gSavedFd = fd;
-  gHaveSaved = 1;
   t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
   t.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
+  gRaw = t;
+  gSavedFd = fd;
+  gGivenBack = kHeld;
+  gHaveSaved = 1;
   if (tcsetattr(fd, TCSANOW, &t) != 0) {
     gHaveSaved = 0;
     return false;
@@ -215,14 +310,11 @@ bool TermEnterRaw(int fd) {
 
 void TermLeaveRaw() {
   if (!gHaveSaved) return;
-  tcsetattr(gSavedFd, TCSANOW, &gSaved);
+  if (gGivenBack == kHeld) tcsetattr(gSavedFd, TCSANOW, &gSaved);
   gHaveSaved = 0;
 }
 
-void TermRestore() {
-  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gSaved);
-  WriteAll(STDOUT_FILENO, gRestoreBytes, size_t(gRestoreLen));  // poll and write are signal-safe
-}
+void TermRestore() { GiveBack(kEnding); }
 
 void TermSetRestoreBytes(const char* s) {
   gRestoreLen = 0;
@@ -231,10 +323,26 @@ void TermSetRestoreBytes(const char* s) {
   size_t n = std::strlen(s);
   if (n > sizeof gRestoreBytes - 1) n = sizeof gRestoreBytes - 1;
   std::memcpy(gRestoreBytes, s, n);
+  gGivenBack = kHeld;
   gRestoreLen = static_cast<sig_atomic_t>(n);
 }
 
 bool TermIsRaw() { return gHaveSaved != 0; }
+
+bool TermGivenBack() { return gGivenBack != kHeld && Holding(); }
+
+bool TermTakeAgainIfForeground() { return !TermGivenBack() || TakeAgainIfForeground(); }
+
+bool TermTakenAgain() { return gTakenAgain.exchange(false); }
+
+void TermPresenterStops(bool on) {
+  gStopByPresenter.store(on);
+  if (!on && gStopAsked.exchange(false)) StopNow();  // asked while the Presenter was ending
+}
+
+void TermStopIfAsked() {
+  if (gStopAsked.exchange(false)) StopNow();
+}
 
 bool EnterRawIfForeground(int fd) {
   return isatty(fd) && !TermIsRaw() && tcgetpgrp(fd) == getpgrp() && TermEnterRaw(fd);
