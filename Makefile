@@ -43,7 +43,7 @@ windows: deps
 	@cmake --build $(BUILD)/windows -j $(JOBS)
 
 # The whole suite (unit, window, terminal, end-to-end and browser tests), without the soak.
-test: build web
+test: build web windows
 	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS) -LE soak
 
 # The long soak: each walker under random keys for SOAK_SECONDS, then

@@ -138,10 +138,9 @@ void ConsoleMoveCursor(int32_t row, int32_t column) {
 
 namespace {
 
+// What the program's thread has taken over from the reader.
 struct Input {
-  bool checked = false;
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  bool console = false;
+  bool started = false;
   bool ended = false;
   TermKeyDecoder decoder;
   std::vector<KeyCode> keys;
@@ -151,108 +150,102 @@ struct Input {
 };
 
 Input gInput;
-// CloseKey from the console's close, log-off and shutdown events; the handler
-// runs on a thread of its own.
-std::mutex gCloseMutex;
-int gCloseRequests = 0;
+
+// Standard input is read by a thread of its own that waits in ReadFile or
+// ReadConsoleInput and hands over what arrives: a pipe cannot be asked
+// everywhere how much it holds (Wine's pipes answer no PeekNamedPipe), and
+// Wine's console reads its terminal only for a waiting reader. The thread
+// ends at the end of input; at process end it is simply stopped.
+struct Arrived {
+  std::mutex mutex;
+  std::vector<uint8_t> bytes;
+  std::vector<ConsoleKeyRecord> records;
+  int closeRequests = 0;  // the console's close, log-off and shutdown events
+  bool ended = false;
+};
+
+Arrived gArrived;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_CLOSE_EVENT && event != CTRL_LOGOFF_EVENT && event != CTRL_SHUTDOWN_EVENT) return FALSE;
-  std::lock_guard<std::mutex> guard(gCloseMutex);
-  ++gCloseRequests;
+  std::lock_guard<std::mutex> guard(gArrived.mutex);
+  ++gArrived.closeRequests;
   return TRUE;
 }
 
 void RemoveConsoleHandler() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
-
-// A pipe or file on standard input is read by a thread of its own: a pipe
-// cannot be asked how much it holds everywhere (Wine's pipes answer no
-// PeekNamedPipe), so the thread waits in ReadFile and hands the bytes over.
-// It ends at the end of input; at process end it is simply stopped.
-std::mutex gBytesMutex;
-std::vector<uint8_t> gBytes;
-bool gBytesEnded = false;
-
-void ReadStdinBytes(HANDLE handle) {
-  uint8_t buffer[512];
-  for (DWORD got = 0; ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0;) {
-    std::lock_guard<std::mutex> guard(gBytesMutex);
-    gBytes.insert(gBytes.end(), buffer, buffer + got);
-  }
-  std::lock_guard<std::mutex> guard(gBytesMutex);
-  gBytesEnded = true;
-}
-
-void Check(Input& in) {
-  in.checked = true;
-  in.handle = GetStdHandle(STD_INPUT_HANDLE);
-  if (in.handle == nullptr || in.handle == INVALID_HANDLE_VALUE) {
-    in.ended = true;
-    return;
-  }
-  DWORD mode;
-  in.console = GetConsoleMode(in.handle, &mode) != 0;
-  if (in.console) {
-    if (SetConsoleCtrlHandler(OnConsoleEvent, TRUE)) std::atexit(RemoveConsoleHandler);
-    return;
-  }
-  try {
-    std::thread(ReadStdinBytes, in.handle).detach();
-  } catch (...) {
-    in.ended = true;
-  }
-}
 
 uint32_t ControlState(DWORD s) {
   return s & (RIGHT_ALT_PRESSED | LEFT_ALT_PRESSED | RIGHT_CTRL_PRESSED | LEFT_CTRL_PRESSED | SHIFT_PRESSED |
               ENHANCED_KEY);
 }
 
-void ReadRecords(Input& in) {
+void ReadConsoleRecords(HANDLE handle) {
   INPUT_RECORD batch[64];
-  for (DWORD pending = 0; GetNumberOfConsoleInputEvents(in.handle, &pending) && pending > 0;) {
-    DWORD got = 0;
-    if (!ReadConsoleInputW(in.handle, batch, 64, &got) || got == 0) return;
+  for (DWORD got = 0; ReadConsoleInputW(handle, batch, 64, &got);) {
+    std::lock_guard<std::mutex> guard(gArrived.mutex);
     for (DWORD i = 0; i < got; ++i) {
       if (batch[i].EventType != KEY_EVENT) continue;  // mouse, focus, size: dropped
       const KEY_EVENT_RECORD& k = batch[i].Event.KeyEvent;
       const wchar_t wc = k.uChar.UnicodeChar;
       ConsoleKeyRecord r;
       r.down = k.bKeyDown != 0;
-      r.ch = wc < 128 ? int32_t(wc) : UnicodeToCp437(wc);
+      r.ch = UnicodeToCp437(wc);
       r.scan = k.wVirtualScanCode;
       r.vk = k.wVirtualKeyCode;
       r.state = ControlState(k.dwControlKeyState);
       r.repeat = k.wRepeatCount;
-      in.records.push_back(r);
+      gArrived.records.push_back(r);
     }
   }
+  std::lock_guard<std::mutex> guard(gArrived.mutex);
+  gArrived.ended = true;
 }
 
-void DecodeBytes(Input& in) {
-  std::vector<uint8_t> bytes;
-  {
-    std::lock_guard<std::mutex> guard(gBytesMutex);
-    bytes.swap(gBytes);
-    in.ended = gBytesEnded;
+void ReadBytes(HANDLE handle) {
+  uint8_t buffer[512];
+  for (DWORD got = 0; ReadFile(handle, buffer, sizeof buffer, &got, nullptr) && got > 0;) {
+    std::lock_guard<std::mutex> guard(gArrived.mutex);
+    gArrived.bytes.insert(gArrived.bytes.end(), buffer, buffer + got);
   }
-  if (!bytes.empty()) in.decoder.Feed(bytes.data(), bytes.size(), in.keys, HighResSeconds());
-  if (in.ended) in.decoder.Flush(in.keys);
-  else if (in.decoder.Pending()) in.decoder.FlushStale(HighResSeconds(), in.keys);
+  std::lock_guard<std::mutex> guard(gArrived.mutex);
+  gArrived.ended = true;
+}
+
+void Start(Input& in) {
+  in.started = true;
+  const HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    in.ended = true;
+    return;
+  }
+  DWORD mode;
+  const bool console = GetConsoleMode(handle, &mode) != 0;
+  if (console && SetConsoleCtrlHandler(OnConsoleEvent, TRUE)) std::atexit(RemoveConsoleHandler);
+  try {
+    std::thread(console ? ReadConsoleRecords : ReadBytes, handle).detach();
+  } catch (...) {
+    in.ended = true;
+  }
 }
 
 }  // namespace
 
 void PollInput() {
   Input& in = gInput;
-  if (!in.checked) Check(in);
+  if (!in.started) Start(in);
+  std::vector<uint8_t> bytes;
   {
-    std::lock_guard<std::mutex> guard(gCloseMutex);
-    for (; gCloseRequests > 0; --gCloseRequests) in.keys.push_back(CloseKey);
+    std::lock_guard<std::mutex> guard(gArrived.mutex);
+    for (; gArrived.closeRequests > 0; --gArrived.closeRequests) in.keys.push_back(CloseKey);
+    bytes.swap(gArrived.bytes);
+    in.records.insert(in.records.end(), gArrived.records.begin(), gArrived.records.end());
+    gArrived.records.clear();
+    in.ended = in.ended || gArrived.ended;
   }
-  if (in.ended) return;
-  if (in.console) ReadRecords(in);
-  else DecodeBytes(in);
+  if (!bytes.empty()) in.decoder.Feed(bytes.data(), bytes.size(), in.keys, HighResSeconds());
+  if (in.ended) in.decoder.Flush(in.keys);
+  else if (in.decoder.Pending()) in.decoder.FlushStale(HighResSeconds(), in.keys);
 }
 
 bool TakeInputKey(KeyCode& code) {
