@@ -277,8 +277,18 @@ void InstallHooks() {
   gHooksInstalled = true;
   std::atexit(RestoreAtExit);
   gOldTerminate = std::set_terminate(OnTerminate);
+  // A stack overflow leaves no stack for the handler: this thread (the
+  // program's, which opens the Screen) gets a second one, unless it has one.
+  static char altStack[64 * 1024];
+  stack_t old{};
+  if (sigaltstack(nullptr, &old) == 0 && (old.ss_flags & SS_DISABLE)) {
+    stack_t alt{};
+    alt.ss_sp = altStack;
+    alt.ss_size = sizeof altStack;
+    sigaltstack(&alt, nullptr);
+  }
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-    Hook(sig, OnFatalSignal, SA_RESETHAND);
+    Hook(sig, OnFatalSignal, SA_RESETHAND | SA_ONSTACK);
   Hook(SIGTSTP, OnStop, SA_RESTART);
   Hook(SIGCONT, OnContinue, SA_RESTART);
 }
