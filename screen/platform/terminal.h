@@ -79,7 +79,8 @@ void TermRestore();
 void TermSetRestoreBytes(const char* s);
 // Whether raw mode is held (also while given back on Ctrl+Z).
 bool TermIsRaw();
-// Given back on Ctrl+Z and not taken again yet: nothing is to be written.
+// Given back (on Ctrl+Z, or for good as the process ends) and not taken
+// again: nothing is to be written.
 bool TermGivenBack();
 // Takes the terminal given back on Ctrl+Z again when this process is its
 // foreground job (continued with `bg`, then brought back with `fg`, it gets
