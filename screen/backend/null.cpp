@@ -30,7 +30,6 @@ void Lock() {
   gLocked = true;
 }
 void Unlock() { gLocked = false; }
-void SetPaletteEntry(int32_t, uint8_t, uint8_t, uint8_t) {}
 
 // A console's key records count as a window's key-downs would: their
 // translated code when there is one.
@@ -48,6 +47,6 @@ void PollKeys() {
 
 }  // namespace
 
-extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, SetPaletteEntry, nullptr, PollKeys};
+extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, PollKeys};
 
 }  // namespace scr

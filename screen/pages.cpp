@@ -1,10 +1,8 @@
-// screen.cpp - opening and closing the Screen, its pages, palette, colours
+// pages.cpp - opening and closing the Screen, its pages, palette, colours
 // and text view: the Screen's halves of the routed operations.
 #include "pages.h"
 
 #include <algorithm>
-#include <cfenv>
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -19,8 +17,6 @@
 
 namespace scr {
 
-LayerState gLayer;
-
 namespace {
 
 // Refuse page stores beyond this size: the pages are filled at opening, and
@@ -28,14 +24,6 @@ namespace {
 constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
 // Pages start on cache-line boundaries (see OpenScreen).
 constexpr std::align_val_t kPageAlign{64};
-
-// The layer's one-time set-up, before the program's entry runs.
-struct OneTimeSetUp {
-  OneTimeSetUp() {
-    std::fesetround(FE_TONEAREST);
-    std::setlocale(LC_CTYPE, "");
-  }
-} gOneTimeSetUp;
 
 void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
   auto& cells = s.textCells[size_t(page)];
@@ -78,9 +66,9 @@ void ResetPalette(Screen& s) {
       if (s.hasAttributeMap && i < 16) s.attributeMap[i] = uint8_t(c);
       const PaletteColour& col = p.colours[c];
       s.shownColours[i] = PackColour(col);
-      s.backend->setPaletteEntry(i, col.r, col.g, col.b);
     }
   }
+  s.coloursChanged = true;
   MarkAllDirty(s);
   UnlockScreen(1, 0);
 }
@@ -95,7 +83,8 @@ struct OpenRequest {
 };
 
 int32_t OpenScreen(OpenRequest r) {
-  if (r.flags >= 0 && (r.flags & 16)) r.flags |= 4 | 8 | 16;
+  if (r.flags >= 0 && (r.flags & ScreenFlag::Fixed))
+    r.flags |= ScreenFlag::NoSwitch | ScreenFlag::Borderless | ScreenFlag::Fixed;
   CloseScreen();
 
   int32_t depth = r.depth, bpp;
@@ -336,10 +325,9 @@ void SetPaletteEntry(int32_t index, int32_t colour) {
   index &= n - 1;
   colour &= n - 1;
   if (index < 16) s->attributeMap[index] = uint8_t(colour);
-  s->shownColours[index] = s->palette[colour];
-  const PaletteColour& c = s->defaultPalette->colours[colour];
   LockScreen();
-  s->backend->setPaletteEntry(index, c.r, c.g, c.b);
+  s->shownColours[index] = s->palette[colour];
+  s->coloursChanged = true;
   MarkAllDirty(*s);
   UnlockScreen(1, 0);
 }
