@@ -3,7 +3,7 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test soak bench build release web windows deps clean
+.PHONY: run test soak bench bench-windows build release web windows deps clean
 
 deps:
 	@scripts/install-deps
@@ -61,6 +61,10 @@ bench: release web
 	  case $$b in *bench_web_loop) continue;; esac; \
 	  echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/web.mjs" && node bench/web.mjs $(BUILD)/web $(BUILD)/release/bench/bench_web_loop
+
+# The Windows back-ends' benchmark under Wine on a private Xvfb.
+bench-windows: windows
+	@bench/windows/run.sh $(BUILD)/windows
 
 clean:
 	rm -rf $(BUILD)

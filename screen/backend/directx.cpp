@@ -15,7 +15,6 @@
 
 #include <cstring>
 
-#include "backend/presenter.h"
 #include "backend/vkstate.h"
 #include "backend/win32_window.h"
 
@@ -209,7 +208,6 @@ int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kDxSurface, arg
 
 }  // namespace
 
-extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend,
-                                        SetWindowPaletteEntry, nullptr, nullptr};
+extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
 
 }  // namespace scr

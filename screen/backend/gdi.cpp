@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "backend/presenter.h"
 #include "backend/win32_window.h"
 
 namespace scr {
@@ -88,7 +87,6 @@ int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kGdiSurface, ar
 
 }  // namespace
 
-extern const Backend kGdiBackend = {"GDI",         Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend,
-                                    SetWindowPaletteEntry, nullptr, nullptr};
+extern const Backend kGdiBackend = {"GDI", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
 
 }  // namespace scr

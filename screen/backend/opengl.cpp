@@ -8,7 +8,6 @@
 
 #include <vector>
 
-#include "backend/presenter.h"
 #include "backend/win32_window.h"
 
 #ifndef GL_BGRA_EXT
@@ -115,7 +114,6 @@ int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kGlSurface, arg
 
 }  // namespace
 
-extern const Backend kOpenGlBackend = {"OpenGL",  Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend,
-                                       SetWindowPaletteEntry, nullptr, nullptr};
+extern const Backend kOpenGlBackend = {"OpenGL", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
 
 }  // namespace scr

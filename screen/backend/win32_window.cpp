@@ -20,11 +20,7 @@ namespace scr {
 
 namespace {
 
-constexpr int32_t kFlagFullScreen = 1;
-constexpr int32_t kFlagNoSwitch = 4;
-constexpr int32_t kFlagBorderless = 8;
-constexpr int32_t kFlagOnTop = 32;
-constexpr int32_t kFlagHighPriority = 128;
+namespace F = ScreenFlag;
 constexpr char kClassName[] = "ScreenLayerWindow";
 
 struct Window {
@@ -35,9 +31,6 @@ struct Window {
   // Set by open before the thread starts; read-only afterwards.
   std::string title;
   int32_t width = 0, height = 0, flags = 0;
-
-  // Shared with the program's thread under the platform lock.
-  UploadTable upload;
 
   // The Presenter thread's own.
   Frame frame;
@@ -106,9 +99,9 @@ void OnChar(WPARAM c, LPARAM lParam) {
 
 DWORD WindowedStyle() {
   Window& w = gWindow;
-  if (w.flags & kFlagBorderless) return WS_POPUP;
+  if (w.flags & F::Borderless) return WS_POPUP;
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  if (!(w.flags & kFlagNoSwitch)) style |= WS_MAXIMIZEBOX;
+  if (!(w.flags & F::NoSwitch)) style |= WS_MAXIMIZEBOX;
   return style;
 }
 
@@ -130,7 +123,7 @@ void SetFullScreen(bool on) {
   const DWORD style = on ? WS_POPUP : WindowedStyle();
   const RECT r = Placement(on, style);
   SetWindowLongPtrA(w.hwnd, GWL_STYLE, LONG_PTR(style | WS_VISIBLE));
-  SetWindowPos(w.hwnd, (w.flags & kFlagOnTop) ? HWND_TOPMOST : HWND_TOP, r.left, r.top, r.right - r.left,
+  SetWindowPos(w.hwnd, (w.flags & F::OnTop) ? HWND_TOPMOST : HWND_TOP, r.left, r.top, r.right - r.left,
                r.bottom - r.top, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
   w.fullscreen = on;
   w.presentAll = true;
@@ -177,13 +170,13 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;  // Alt and F10 open no menu
       if ((wParam & 0xFFF0) == SC_MAXIMIZE) {
-        if (w.active && !(w.flags & kFlagNoSwitch)) w.toggleFullScreen = true;
+        if (w.active && !(w.flags & F::NoSwitch)) w.toggleFullScreen = true;
         return 0;
       }
       break;
     case WM_SYSKEYDOWN:
       if (wParam == VK_RETURN && (lParam & (1 << 29))) {  // Alt+Enter, not its repeats
-        if (!(lParam & (1 << 30)) && w.active && !(w.flags & kFlagNoSwitch)) w.toggleFullScreen = true;
+        if (!(lParam & (1 << 30)) && w.active && !(w.flags & F::NoSwitch)) w.toggleFullScreen = true;
         return 0;
       }
       [[fallthrough]];
@@ -234,10 +227,10 @@ void Pump() {
 bool StartWindow() {
   Window& w = gWindow;
   if (!RegisterClassOnce()) return false;
-  const bool fullscreen = (w.flags & kFlagFullScreen) != 0;
+  const bool fullscreen = (w.flags & F::FullScreen) != 0;
   const DWORD style = fullscreen ? WS_POPUP : WindowedStyle();
   const RECT r = Placement(fullscreen, style);
-  w.hwnd = CreateWindowExA((w.flags & kFlagOnTop) ? WS_EX_TOPMOST : 0, kClassName, w.title.c_str(), style, r.left,
+  w.hwnd = CreateWindowExA((w.flags & F::OnTop) ? WS_EX_TOPMOST : 0, kClassName, w.title.c_str(), style, r.left,
                            r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr),
                            nullptr);
   if (!w.hwnd) return false;
@@ -250,7 +243,7 @@ bool StartWindow() {
   }
   ShowWindow(w.hwnd, SW_SHOW);
   SetForegroundWindow(w.hwnd);
-  if (w.flags & kFlagHighPriority) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+  if (w.flags & F::HighPriority) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
   w.presentAll = true;
   return true;
 }
@@ -280,7 +273,7 @@ void Pass() {
     } else if (w.active) {
       SetKeyStates(held);
     }
-    changed = TakeChanges(w.upload, w.frame);
+    changed = TakeChanges(w.frame);
   }
   w.keys.clear();
   w.focusChanged = false;
@@ -322,7 +315,6 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args) {
   w.width = args.width;
   w.height = args.windowHeight;
   w.flags = args.flags;
-  w.upload = UploadTable{};
   w.frame = Frame{};
   w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;
   w.passes = 0;
@@ -341,12 +333,6 @@ void CloseWindowBackend() {
 
 void LockWindowBackend() { gWindow.lock.lock(); }
 void UnlockWindowBackend() { gWindow.lock.unlock(); }
-
-void SetWindowPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b) {
-  if (index < 0 || index > 255) return;
-  gWindow.upload.rgb[index] = (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
-  gWindow.upload.changed = true;
-}
 
 uint64_t WindowPasses() { return gWindow.passes.load(std::memory_order_relaxed); }
 

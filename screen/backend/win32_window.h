@@ -40,7 +40,6 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args);
 void CloseWindowBackend();
 void LockWindowBackend();
 void UnlockWindowBackend();
-void SetWindowPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b);
 
 // Passes made since the window opened (the benchmarks' measure).
 uint64_t WindowPasses();
