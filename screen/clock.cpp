@@ -1,4 +1,4 @@
-// clock.cpp - Timer: seconds on the monotonic clock.
+// clock.cpp - Timer: seconds on the monotonic clock; WaitFrame: the frame pacer.
 //
 // The source is chosen once, at the first call: the high-resolution counter
 // (CLOCK_MONOTONIC, in nanoseconds) when the system reports a resolution for
@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "backend/backend.h"
 #include "state.h"
 
 namespace scr {
@@ -42,6 +43,10 @@ double Timer() {
   }
   if (gLayer.clock == ClockSource::Unchosen) gLayer.clock = ChooseSource();
   return gLayer.clock == ClockSource::HighRes ? Timer() : TickSeconds();
+}
+
+void WaitFrame() {
+  WaitRetrace(gLayer.screen ? gLayer.screen->refresh : 0, gLayer.nextFrame);
 }
 
 }  // namespace scr
