@@ -277,6 +277,7 @@ void InstallHooks() {
   gHooksInstalled = true;
   std::atexit(RestoreAtExit);
   gOldTerminate = std::set_terminate(OnTerminate);
+#ifndef __EMSCRIPTEN__  // the browser has no signal stacks (nor terminal)
   // A stack overflow leaves no stack for the handler: this thread (the
   // program's, which opens the Screen) gets a second one, unless it has one.
   static char altStack[64 * 1024];
@@ -287,6 +288,7 @@ void InstallHooks() {
     alt.ss_size = sizeof altStack;
     sigaltstack(&alt, nullptr);
   }
+#endif
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
     Hook(sig, OnFatalSignal, SA_RESETHAND | SA_ONSTACK);
   Hook(SIGTSTP, OnStop, SA_RESTART);
