@@ -9,9 +9,9 @@
 // Presenter thread, outside the lock, so the program's thread never waits
 // for the terminal. The terminal is given back (normal screen, cursor,
 // settings) on close, at exit, on the signals that end the process and on
-// an uncaught exception (terminal.h); on Ctrl+Z the Presenter gives it back
-// between two writes and stops, and once continued in the foreground draws
-// the whole picture again.
+// an uncaught exception (terminal.h), each time after the Presenter's write
+// under way; on Ctrl+Z before stopping, and once continued in the foreground
+// the Presenter draws the whole picture again.
 #include <strings.h>
 #include <unistd.h>
 
@@ -72,13 +72,17 @@ bool TrueColourAnnounced() {
   return v && (strcasecmp(v, "truecolor") == 0 || strcasecmp(v, "24bit") == 0);
 }
 
+// Nothing is written while the terminal is given back (stopped, or ending).
 void Write(Picture& p, const char* data, size_t n) {
-  if (p.terminalOk) p.terminalOk = WriteAll(STDOUT_FILENO, data, n);
+  if (!p.terminalOk || !TermBeginWrite()) return;
+  p.terminalOk = WriteAll(STDOUT_FILENO, data, n);
+  TermEndWrite();
 }
 
 bool StartPicture() {
   Picture& p = State().picture;
   p = Picture{};
+  TermLeaveJobSignalsToOthers();
   TerminalSize(p.columns, p.rows);
   p.lastWrite = Clock::now() - kPicturePeriod;
   Write(p, kEnterBytes, sizeof kEnterBytes - 1);
@@ -88,7 +92,6 @@ bool StartPicture() {
 void Pass() {
   TermState& st = State();
   Picture& p = st.picture;
-  TermStopIfAsked();  // Ctrl+Z: here, between two writes
   TermKeyReader& reader = StdinKeys();
   reader.Poll();
   for (KeyCode code; reader.Take(code);) p.keys.push_back(code);
@@ -150,7 +153,6 @@ void Close() {
   TermState& st = State();
   if (!st.open) return;
   st.presenter.Stop();
-  TermPresenterStops(false);
   StdinKeys().SetWindowRules(false);
   WatchTerminalResize(false);
   TermSetRestoreBytes(nullptr);
@@ -169,7 +171,6 @@ int Open(const BackendOpenArgs& args) {
   StdinKeys().SetWindowRules(true);  // while a Screen is open, keys follow a window's rules
   TermSetRestoreBytes(kRestoreBytes);
   TermTakenAgain();  // drawn whole at the start anyway
-  TermPresenterStops(true);
   WatchTerminalResize(true);
   st.open = true;
   if (st.presenter.Start(StartPicture, Pass, FinishPicture)) return 0;

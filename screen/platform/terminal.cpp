@@ -6,9 +6,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -166,13 +168,13 @@ char gRestoreBytes[256];
 volatile sig_atomic_t gRestoreLen = 0;
 // The terminal has been given back (settings and restore bytes): kStopped on
 // Ctrl+Z, until it is taken again; kEnding when the process ends.
-enum : sig_atomic_t { kHeld = 0, kStopped = 1, kEnding = 2 };
-volatile sig_atomic_t gGivenBack = kHeld;
-// While a Presenter draws on the terminal, it carries out Ctrl+Z itself between two writes.
-std::atomic<bool> gStopByPresenter{false};
-std::atomic<bool> gStopAsked{false};
+enum : int { kHeld = 0, kStopped = 1, kEnding = 2 };
+std::atomic<int> gGivenBack{kHeld};
+// A picture write is under way (TermBeginWrite); giving back waits for its end.
+std::atomic<bool> gWriting{false};
 std::atomic<bool> gTakenAgain{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "signal handlers need lock-free flags");
 std::mutex gHookMutex;
 bool gHooksInstalled = false;
 std::terminate_handler gOldTerminate = nullptr;
@@ -180,14 +182,28 @@ std::terminate_handler gOldTerminate = nullptr;
 bool Holding() { return gHaveSaved || gRestoreLen > 0; }
 
 // Restores the saved settings and writes the restore bytes, unless given back
-// already; from kEnding on nothing takes the terminal again. Async-signal-safe.
-void GiveBack(sig_atomic_t how) {
+// already; from kEnding on nothing takes the terminal again. A picture write
+// under way on another thread ends first (for at most 0.2 s), so that no part
+// of it lands after the restore. Async-signal-safe.
+void GiveBack(int how) {
   if (!Holding()) return;
-  const bool already = gGivenBack != kHeld;
-  if (how > gGivenBack) gGivenBack = how;
-  if (already) return;
+  int was = gGivenBack.load();
+  while (was < how && !gGivenBack.compare_exchange_weak(was, how)) {
+  }
+  if (was != kHeld) return;
+  for (int i = 0; i < 200 && gWriting.load(); ++i) {
+    const timespec ms{0, 1000000};
+    nanosleep(&ms, nullptr);
+  }
+  // The shell may have taken the terminal already (it saw another process of
+  // the job stop): SIGTTOU blocked, the settings and bytes still go through.
+  sigset_t ttou, old;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &ttou, &old);
   if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gSaved);
   WriteAll(STDOUT_FILENO, gRestoreBytes, size_t(gRestoreLen));  // poll and write are signal-safe
+  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 // Takes the terminal again (raw mode) once this process is its foreground
@@ -222,17 +238,14 @@ void StopNow() {
   errno = savedErrno;
 }
 
-void OnStop(int) {
-  if (gStopByPresenter.load()) gStopAsked.store(true);
-  else StopNow();
-}
+void OnStop(int) { StopNow(); }
 
 // Continued after any stop (also one not asked by Ctrl+Z, e.g. SIGSTOP, after
 // which the shell may have changed the settings): raw mode again and a new picture.
 void OnContinue(int) {
   const int savedErrno = errno;
   if (Holding() && gGivenBack != kEnding && tcgetpgrp(gHaveSaved ? int(gSavedFd) : STDOUT_FILENO) == getpgrp()) {
-    gGivenBack = kStopped;
+    gGivenBack.store(kStopped);
     TakeAgainIfForeground();
   }
   errno = savedErrno;
@@ -347,13 +360,20 @@ bool TermTakeAgainIfForeground() { return !TermGivenBack() || TakeAgainIfForegro
 
 bool TermTakenAgain() { return gTakenAgain.exchange(false); }
 
-void TermPresenterStops(bool on) {
-  gStopByPresenter.store(on);
-  if (!on && gStopAsked.exchange(false)) StopNow();  // asked while the Presenter was ending
+bool TermBeginWrite() {
+  gWriting.store(true);
+  if (!TermGivenBack()) return true;
+  gWriting.store(false);
+  return false;
 }
 
-void TermStopIfAsked() {
-  if (gStopAsked.exchange(false)) StopNow();
+void TermEndWrite() { gWriting.store(false); }
+
+void TermLeaveJobSignalsToOthers() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT}) sigaddset(&set, sig);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 bool EnterRawIfForeground(int fd) {
@@ -385,6 +405,10 @@ bool TerminalResized() { return gResized.exchange(false, std::memory_order_relax
 void TermHangUp() {
   TermRestore();
   signal(SIGHUP, SIG_DFL);
+  sigset_t hup;
+  sigemptyset(&hup);
+  sigaddset(&hup, SIGHUP);
+  pthread_sigmask(SIG_UNBLOCK, &hup, nullptr);  // the Presenter's thread blocks it
   raise(SIGHUP);
   _exit(128 + SIGHUP);
 }

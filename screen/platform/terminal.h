@@ -89,13 +89,14 @@ bool TermTakeAgainIfForeground();
 // Whether the terminal was taken again since the last call: whatever it
 // showed is gone, the picture is to be drawn anew (the restore bytes undone).
 bool TermTakenAgain();
-// While on, Ctrl+Z is carried out by TermStopIfAsked, which a Presenter calls
-// between its writes (so that nothing of a picture lands after the terminal
-// is given back); otherwise at once in the signal handler.
-void TermPresenterStops(bool on);
-// Gives the terminal back and stops the process if Ctrl+Z was pressed;
-// returns once continued (the terminal taken again if in the foreground).
-void TermStopIfAsked();
+// Around each write of a picture: false (and nothing to end) when the
+// terminal is given back. Giving back waits for a write under way to end.
+bool TermBeginWrite();
+void TermEndWrite();
+// The calling thread (a Presenter) leaves the signals of the keyboard and of
+// kill (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT) to the program's
+// thread, so that their handlers never cut one of its writes.
+void TermLeaveJobSignalsToOthers();
 // Enters raw mode on `fd` when it is a terminal whose foreground this process
 // is (a background job leaves the settings alone) and raw mode is not on yet.
 // True when this call entered it.
