@@ -7,7 +7,8 @@
 // presenting, window changes) runs under it.
 //
 // For large displays SCRSCALE (a whole number, default 1) multiplies the
-// window's size with whole, unblurred pixels; Alt+Enter switches between the
+// window's size with whole, unblurred pixels, cut to the largest whole scale
+// that fits the desktop; Alt+Enter switches between the
 // window and full screen (letter-boxed, whole-number scale) unless flags
 // bit 2 forbids it. SDL runs only on the Presenter thread, from SDL_Init to
 // SDL_Quit, so a failed start leaves nothing behind for the next back-end.
@@ -102,16 +103,26 @@ void DestroyWindow() {
   p.window = nullptr;
 }
 
+// SCRSCALE, cut to the largest whole scale at which the window fits the
+// desktop's usable area (at least 1).
+int32_t FittingScale() {
+  Presenter& p = gPresenter;
+  SDL_Rect desk{};
+  if (SDL_GetDisplayUsableBounds(0, &desk) != 0 || desk.w <= 0 || desk.h <= 0) return p.scale;
+  return std::max(1, std::min({p.scale, desk.w / p.width, desk.h / p.height}));
+}
+
 // Creates the window, renderer and texture; false (with everything
 // destroyed) when any of them cannot be made.
 bool CreateWindow(bool fullscreen) {
   Presenter& p = gPresenter;
+  const int32_t scale = FittingScale();
   Uint32 windowFlags = SDL_WINDOW_SHOWN;
   if (fullscreen) windowFlags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   if (p.flags & kFlagBorderless) windowFlags |= SDL_WINDOW_BORDERLESS;
   if (p.flags & kFlagOnTop) windowFlags |= SDL_WINDOW_ALWAYS_ON_TOP;
   p.window = SDL_CreateWindow(p.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                              p.width * p.scale, p.height * p.scale, windowFlags);
+                              p.width * scale, p.height * scale, windowFlags);
   if (!p.window) return false;
   // Software rendering works everywhere (also on a virtual X server); an
   // SDL_RENDER_DRIVER setting still picks another.
