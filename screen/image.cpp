@@ -38,7 +38,7 @@ ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t
     return nullptr;
   }
   uint32_t fill;
-  if (flags & 0x80000000u) {
+  if (flags & kNoColour) {
     fill = bpp == 1 ? 0u : bpp == 2 ? 0xF81Fu : 0xFFFF00FFu;
   } else {
     fill = FitColour(colour, int32_t(bpp));

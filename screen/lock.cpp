@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "backend/backend.h"
+#include "pixels.h"
 
 namespace scr {
 
@@ -50,7 +51,7 @@ void ShowToPresenter(Screen* s) {
 // For the back-ends, under the platform lock
 // ---------------------------------------------------------------------------
 
-bool TakeChanges(UploadTable& upload, Frame& frame) {
+bool TakeChanges(Frame& frame) {
   Screen* shown = gLayer.shown;
   if (!shown) return false;
   const Screen& s = *shown;
@@ -62,10 +63,13 @@ bool TakeChanges(UploadTable& upload, Frame& frame) {
     frame.bytesPerPixel = s.bytesPerPixel;
     frame.pixels.assign(size_t(s.pitch) * size_t(s.windowHeight), 0);
   }
-  frame.paletteChanged = upload.changed;
-  if (upload.changed) {
-    std::memcpy(frame.colours, upload.rgb, sizeof frame.colours);
-    upload.changed = false;
+  frame.paletteChanged = shown->coloursChanged;
+  if (shown->coloursChanged) {
+    for (int32_t i = 0; i < 256; ++i) {  // red + green * 256 + blue * 65536 -> 0xRRGGBB
+      const uint32_t c = s.shownColours[i];
+      frame.colours[i] = (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+    }
+    shown->coloursChanged = false;
   }
   int32_t first = resized ? 0 : -1, last = resized ? s.windowHeight - 1 : -1;
   for (int32_t y = 0; !resized && y < s.windowHeight; ++y) {
@@ -89,15 +93,18 @@ void MarkAllRowsDirty() {
   if (gLayer.shown) MarkAllDirty(*gLayer.shown);
 }
 
-void QueueWindowEvent(int32_t event) {
-  if (!gLayer.shown) return;
-  std::vector<int32_t>& q = gLayer.shown->events;
-  if (q.size() >= 256) q.erase(q.begin());  // the queue keeps the newest
-  q.push_back(event);
-}
-
 void SetKeyStates(const uint8_t held[128]) {
   if (gLayer.shown) std::memcpy(gLayer.shown->keyState, held, 128);
+}
+
+void FrameRowToRgb(const Frame& f, int32_t y, uint32_t* out) {
+  const uint8_t* row = f.pixels.data() + size_t(y) * size_t(f.width) * size_t(f.bytesPerPixel);
+  if (f.bytesPerPixel == 1) {
+    for (int32_t x = 0; x < f.width; ++x) out[x] = f.colours[row[x]];
+    return;
+  }
+  for (int32_t x = 0; x < f.width; ++x)
+    out[x] = f.bytesPerPixel == 2 ? Widen565(ReadU16(row + 2 * x)) : ReadU32(row + 4 * x) & 0xFFFFFF;
 }
 
 }  // namespace scr

@@ -38,6 +38,17 @@ void StartProgram(int argc, char** argv);
 // Screens, pages and palette
 // ---------------------------------------------------------------------------
 
+// Flag bits of ScreenMode and ScreenRes (0 for a plain window). Flags -1
+// opens the Screen on the windowless back-end.
+namespace ScreenFlag {
+inline constexpr int32_t FullScreen = 1;   // start full screen (windowed when that fails)
+inline constexpr int32_t NoSwitch = 4;     // Alt+Enter does not switch to full screen and back
+inline constexpr int32_t Borderless = 8;   // a window without frame or title bar
+inline constexpr int32_t Fixed = 16;       // NoSwitch and Borderless together
+inline constexpr int32_t OnTop = 32;       // the window stays above others
+inline constexpr int32_t HighPriority = 128;  // the Presenter runs at raised priority
+}  // namespace ScreenFlag
+
 // Opens the numbered mode (1, 2, 7..21) or, for mode 0, returns to the text
 // console (80 x 25, cleared). depth counts for modes 14+ only; pages <= 0 take
 // the mode's default. Returns the error number: 1 for a bad mode (an open

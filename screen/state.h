@@ -38,7 +38,6 @@ struct TextCell {
 // The one graphics display. The Presenter reaches it only through the
 // back-end interface (backend/backend.h), under the platform lock.
 struct Screen {
-  uint32_t id = 0;
   int32_t mode = -1;  // ScreenMode number, -1 for ScreenRes
   int32_t width = 0, height = 0;
   int32_t depth = 0;          // normalised: 24 -> 32, 15 -> 16
@@ -55,6 +54,7 @@ struct Screen {
   const DefaultPalette* defaultPalette = nullptr;
   uint32_t palette[256] = {};
   uint32_t shownColours[256] = {};  // red + green * 256 + blue * 65536
+  bool coloursChanged = false;      // shownColours changed since the Presenter's last pass
   uint8_t attributeMap[16] = {};
   bool hasAttributeMap = false;
   int32_t cellWidth = 8, cellHeight = 8;
@@ -67,8 +67,7 @@ struct Screen {
   const Backend* backend = nullptr;
   std::string title;
   int32_t flags = 0, refresh = 0;
-  uint8_t keyState[128] = {};   // 1 while the key with that scan code is held
-  std::vector<int32_t> events;  // queued window events (11 focus in, 12 out, 13 close)
+  uint8_t keyState[128] = {};  // 1 while the key with that scan code is held
 };
 
 // ---------------------------------------------------------------------------
@@ -104,7 +103,6 @@ inline constexpr uint32_t AbsoluteView = 16;
 // Set up by the Screen's opening; the drawing operations keep the row table
 // (the current target) up to date.
 struct DrawContext {
-  uint32_t screenId = 0;  // Screen this state was built for
   int32_t workPage = 0;
   std::vector<uint8_t*> rows;  // row table of the current target
   int32_t bytesPerPixel = 1;
@@ -198,7 +196,6 @@ struct LayerState {
   // The Screen as the Presenter sees it: set and cleared under the platform
   // lock, so a Presenter never meets a Screen half opened or half closed.
   Screen* shown = nullptr;
-  uint32_t screenCounter = 0;
   bool endHookRegistered = false;
   // Drawing and images
   DrawContext draw;

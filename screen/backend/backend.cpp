@@ -64,7 +64,7 @@ const Backend* StartBackend(const BackendOpenArgs& args) {
   }
   if (const Backend* b = TryRound(args, wanted)) return b;
   BackendOpenArgs flipped = args;
-  flipped.flags ^= 1;  // full screen <-> windowed
+  flipped.flags ^= ScreenFlag::FullScreen;  // full screen <-> windowed
   return TryRound(flipped, wanted);
 }
 

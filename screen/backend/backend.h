@@ -5,7 +5,9 @@
 // platform lock that guards what the Presenter shares with the program's
 // thread. The core calls a back-end only through its Backend record; a
 // back-end reaches the core only through the functions at the end of this
-// header, always while it holds its platform lock.
+// header, always while it holds its platform lock. Besides this header a
+// back-end may include presenter.h (the Presenter's thread and pace) and the
+// platform's services; nothing else of the core.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +34,6 @@ struct Backend {
   void (*close)();
   void (*lock)();
   void (*unlock)();
-  // Records one colour for the next pass. Called with the platform lock held.
-  void (*setPaletteEntry)(int32_t index, uint8_t r, uint8_t g, uint8_t b);
-  // Optional: changes the window title.
-  void (*setTitle)(const char* title);
   // Optional: called by InKey, under the platform lock, when the window ring
   // is empty. For back-ends without a Presenter that posts keys (Null).
   void (*pollKeys)();
@@ -54,12 +52,6 @@ void WaitRetrace(int32_t refresh);
 // What a back-end may ask of the core, with its platform lock held
 // ---------------------------------------------------------------------------
 
-// The colours recorded by setPaletteEntry, waiting for the next pass.
-struct UploadTable {
-  uint32_t rgb[256] = {};  // 0xRRGGBB
-  bool changed = false;
-};
-
 // The Presenter's private copy of what it shows.
 struct Frame {
   int32_t width = 0;
@@ -72,17 +64,19 @@ struct Frame {
   bool paletteChanged = false;
 };
 
-// Takes a changed palette and the span of dirty rows of the shown Screen's
-// visible page into `frame`, then clears DirtyRows. True when anything
-// changed; false also when no Screen is shown yet (or any more).
-bool TakeChanges(UploadTable& upload, Frame& frame);
+// Takes the shown colours when they changed and the span of dirty rows of the
+// shown Screen's visible page into `frame`, then clears DirtyRows. True when
+// anything changed; false also when no Screen is shown yet (or any more).
+bool TakeChanges(Frame& frame);
 // Posts a key into the window ring (the oldest is dropped when it is full).
 void PostWindowKey(KeyCode code);
 // Flags every row of the shown Screen, so the next pass shows it all.
 void MarkAllRowsDirty();
-// Queues a window event (11 focus gained, 12 lost, 13 close request).
-void QueueWindowEvent(int32_t event);
 // Replaces the key-state table (128 entries by scan code, 1 = held).
 void SetKeyStates(const uint8_t held[128]);
+
+// Converts window row y of the frame to 0xRRGGBB pixels (width of them).
+// Needs no lock: it reads only the Presenter's own frame.
+void FrameRowToRgb(const Frame& frame, int32_t y, uint32_t* out);
 
 }  // namespace scr

@@ -30,7 +30,6 @@ void Lock() {
   gLocked = true;
 }
 void Unlock() { gLocked = false; }
-void SetPaletteEntry(int32_t, uint8_t, uint8_t, uint8_t) {}
 
 void PollKeys() {
   TermKeyReader& in = StdinKeys();
@@ -41,6 +40,6 @@ void PollKeys() {
 
 }  // namespace
 
-extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, SetPaletteEntry, nullptr, PollKeys};
+extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, PollKeys};
 
 }  // namespace scr

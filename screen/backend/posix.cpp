@@ -131,13 +131,6 @@ bool TermKeyReader::Take(KeyCode& code) {
   return true;
 }
 
-size_t TermKeyReader::Queued() {
-  std::lock_guard<std::mutex> guard(mutex_);
-  return queue_.size() - front_;
-}
-
-bool TermKeyReader::Ended() { return ended_.load(); }
-
 bool TermKeyReader::HungUp() { return hungUp_.load(); }
 
 namespace {

@@ -28,17 +28,12 @@ class TermKeyReader {
   void Poll();
   // The next decoded key; false when none is queued.
   bool Take(KeyCode& code);
-  // Number of keys queued.
-  size_t Queued();
-  // End of input seen (pipe or file exhausted, descriptor closed or hung up).
-  bool Ended();
   // The terminal hung up (not set for the end of a pipe or file).
   bool HungUp();
   // Points the reader at another descriptor; held bytes and keys are dropped.
   void Reset(int fd, bool rawIfTerminal);
   // Keys decoded from now on follow a window's rules (see TermKeyDecoder).
   void SetWindowRules(bool on);
-  int fd() const { return fd_; }
 
  private:
   void PollLocked();

@@ -1,9 +1,7 @@
 // presenter.cpp - the part of a Presenter that every back-end shares.
 #include "backend/presenter.h"
 
-#include <cstring>
-
-#include "pixels.h"
+#include <algorithm>
 
 namespace scr {
 
@@ -59,16 +57,6 @@ void PresenterThread::Main() {
   }
   lock.unlock();
   finish_();
-}
-
-void FrameRowToRgb(const Frame& f, int32_t y, uint32_t* out) {
-  const uint8_t* row = f.pixels.data() + size_t(y) * size_t(f.width) * size_t(f.bytesPerPixel);
-  if (f.bytesPerPixel == 1) {
-    for (int32_t x = 0; x < f.width; ++x) out[x] = f.colours[row[x]];
-    return;
-  }
-  for (int32_t x = 0; x < f.width; ++x)
-    out[x] = f.bytesPerPixel == 2 ? Widen565(ReadU16(row + 2 * x)) : ReadU32(row + 4 * x) & 0xFFFFFF;
 }
 
 }  // namespace scr

@@ -40,7 +40,4 @@ class PresenterThread {
   int ready_ = 0;  // 0 starting, 1 running, -1 failed (under mutex_)
 };
 
-// Converts window row y of the frame to 0xRRGGBB pixels (width of them).
-void FrameRowToRgb(const Frame& frame, int32_t y, uint32_t* out);
-
 }  // namespace scr

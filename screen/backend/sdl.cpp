@@ -32,14 +32,6 @@ namespace scr {
 
 namespace {
 
-constexpr int32_t kFlagFullScreen = 1;
-constexpr int32_t kFlagNoSwitch = 4;
-constexpr int32_t kFlagBorderless = 8;
-constexpr int32_t kFlagOnTop = 32;
-constexpr int32_t kFlagHighPriority = 128;
-
-constexpr int32_t kEventFocusIn = 11, kEventFocusOut = 12, kEventClose = 13;
-
 struct Presenter {
   std::mutex lock;  // the platform lock
   PresenterThread thread;
@@ -48,11 +40,6 @@ struct Presenter {
   std::string title;
   int32_t width = 0, height = 0, flags = 0, scale = 1;
   std::string drivers;  // SDL video drivers to try, in order
-
-  // Shared with the program's thread under the platform lock.
-  UploadTable upload;
-  std::string pendingTitle;
-  bool titleChanged = false;
 
   // The Presenter thread's own.
   Frame frame;
@@ -119,8 +106,8 @@ bool CreateWindow(bool fullscreen) {
   const int32_t scale = FittingScale();
   Uint32 windowFlags = SDL_WINDOW_SHOWN;
   if (fullscreen) windowFlags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-  if (p.flags & kFlagBorderless) windowFlags |= SDL_WINDOW_BORDERLESS;
-  if (p.flags & kFlagOnTop) windowFlags |= SDL_WINDOW_ALWAYS_ON_TOP;
+  if (p.flags & ScreenFlag::Borderless) windowFlags |= SDL_WINDOW_BORDERLESS;
+  if (p.flags & ScreenFlag::OnTop) windowFlags |= SDL_WINDOW_ALWAYS_ON_TOP;
   p.window = SDL_CreateWindow(p.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                               p.width * scale, p.height * scale, windowFlags);
   if (!p.window) return false;
@@ -171,7 +158,6 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
           // Alt+F4 reaches here through the window manager: it neither closes nor posts.
           if (p.lastKeyMod & KMOD_ALT) break;
           PostWindowKey(CloseKey);
-          QueueWindowEvent(kEventClose);
           break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
         case SDL_WINDOWEVENT_FOCUS_LOST: {
@@ -180,7 +166,6 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
           p.active = gained;
           SetKeyStates(kNoneHeld);
           MarkAllRowsDirty();
-          QueueWindowEvent(gained ? kEventFocusIn : kEventFocusOut);
           break;
         }
         case SDL_WINDOWEVENT_EXPOSED:
@@ -198,7 +183,7 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
       p.lastKeyMod = k.mod;
       p.lastKeySystem = SdlIsSystemKey(k.scancode, k.mod);
       if (k.scancode == SDL_SCANCODE_RETURN && (k.mod & KMOD_ALT) && !(k.mod & KMOD_CTRL)) {
-        if (!e.key.repeat && !(p.flags & kFlagNoSwitch)) req.toggleFullScreen = true;
+        if (!e.key.repeat && !(p.flags & ScreenFlag::NoSwitch)) req.toggleFullScreen = true;
         break;
       }
       bool numLock = (k.mod & KMOD_NUM) != 0;
@@ -265,21 +250,15 @@ void Pass() {
   SdlRefreshKeyState(keys, keyCount, held);
 
   bool changed;
-  std::string newTitle;
-  bool retitle;
   {
     std::lock_guard<std::mutex> guard(p.lock);
     for (size_t i = 0; i < p.pending.size(); ++i)
       HandleEvent(p.pending[i], i + 1 < p.pending.size() ? &p.pending[i + 1] : nullptr, req);
     if (p.active) SetKeyStates(held);
     if (req.toggleFullScreen) MarkAllRowsDirty();  // the new window shows the whole page
-    changed = TakeChanges(p.upload, p.frame);
-    retitle = p.titleChanged;
-    if (retitle) newTitle = p.pendingTitle;
-    p.titleChanged = false;
+    changed = TakeChanges(p.frame);
   }
 
-  if (retitle) SDL_SetWindowTitle(p.window, newTitle.c_str());
   if (req.toggleFullScreen) {
     // Windowed becomes full screen and back; when the switch fails the window stays as it was.
     const bool want = !p.fullscreen;
@@ -313,12 +292,12 @@ bool StartWindow() {
     SDL_TLSCleanup();  // SDL keeps this thread's error text otherwise
     return false;
   }
-  if (!CreateWindow((p.flags & kFlagFullScreen) != 0)) {
+  if (!CreateWindow((p.flags & ScreenFlag::FullScreen) != 0)) {
     SDL_Quit();
     SDL_TLSCleanup();
     return false;
   }
-  if (p.flags & kFlagHighPriority) SDL_SetThreadPriority(SDL_THREAD_PRIORITY_HIGH);
+  if (p.flags & ScreenFlag::HighPriority) SDL_SetThreadPriority(SDL_THREAD_PRIORITY_HIGH);
   return true;
 }
 
@@ -344,9 +323,6 @@ int Open(const BackendOpenArgs& args) {
   p.height = args.windowHeight;
   p.flags = args.flags;
   p.scale = ScaleFromEnvironment();
-  p.upload = UploadTable{};
-  p.pendingTitle.clear();
-  p.titleChanged = false;
   p.frame = Frame{};
   p.active = p.fullscreen = p.lastKeySystem = false;
   p.lastKeyMod = 0;
@@ -356,21 +332,9 @@ int Open(const BackendOpenArgs& args) {
 void Lock() { gPresenter.lock.lock(); }
 void Unlock() { gPresenter.lock.unlock(); }
 
-void SetPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b) {
-  if (index < 0 || index > 255) return;
-  gPresenter.upload.rgb[index] = (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
-  gPresenter.upload.changed = true;
-}
-
-void SetTitle(const char* title) {
-  std::lock_guard<std::mutex> guard(gPresenter.lock);
-  gPresenter.pendingTitle = title ? title : "";
-  gPresenter.titleChanged = true;
-}
-
 }  // namespace
 
-extern const Backend kSdlBackend = {"SDL", Open, Close, Lock, Unlock, SetPaletteEntry, SetTitle, nullptr};
+extern const Backend kSdlBackend = {"SDL", Open, Close, Lock, Unlock, nullptr};
 
 }  // namespace scr
 

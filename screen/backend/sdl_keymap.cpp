@@ -6,7 +6,6 @@
 #include <SDL.h>
 
 #include "backend/sdl.h"
-#include "state.h"
 
 namespace scr {
 

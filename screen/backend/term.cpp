@@ -53,7 +53,6 @@ struct TermState {
   std::mutex lock;  // the platform lock
   PresenterThread presenter;
   bool open = false;
-  UploadTable upload;  // shared under the lock
   // Set at open, read by the Presenter.
   bool trueColour = false;
   bool rawByUs = false;
@@ -96,7 +95,7 @@ void Pass() {
   bool changed;
   {
     std::lock_guard<std::mutex> g(st.lock);
-    changed = TakeChanges(st.upload, p.frame);
+    changed = TakeChanges(p.frame);
     for (KeyCode code : p.keys) PostWindowKey(code);
     p.keys.clear();
   }
@@ -158,7 +157,6 @@ int Open(const BackendOpenArgs& args) {
   // A picture needs a terminal on standard output, chosen by SCRBK or not.
   if (st.open || !StdoutIsTerminal() || args.width <= 0 || args.windowHeight <= 0) return -1;
   st.trueColour = TrueColourAnnounced();
-  st.upload = UploadTable{};
   // Keys one by one, without echo; a background job leaves the settings alone.
   st.rawByUs = EnterRawIfForeground(STDIN_FILENO);
   StdinKeys().SetWindowRules(true);  // while a Screen is open, keys follow a window's rules
@@ -173,15 +171,8 @@ int Open(const BackendOpenArgs& args) {
 void Lock() { State().lock.lock(); }
 void Unlock() { State().lock.unlock(); }
 
-void SetPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b) {
-  if (index < 0 || index > 255) return;
-  UploadTable& u = State().upload;
-  u.rgb[index] = uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-  u.changed = true;
-}
-
 }  // namespace
 
-extern const Backend kTermBackend = {"Term", Open, Close, Lock, Unlock, SetPaletteEntry, nullptr, nullptr};
+extern const Backend kTermBackend = {"Term", Open, Close, Lock, Unlock, nullptr};
 
 }  // namespace scr

@@ -31,7 +31,6 @@ namespace Vk = VirtualKey;
 
 struct Page {
   bool locked = false;
-  UploadTable upload;
   Frame frame;
   std::vector<uint32_t> rgba;  // the rows being drawn, as canvas bytes
   uint8_t held[128] = {};
@@ -116,12 +115,11 @@ EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
   return EM_TRUE;
 }
 
-// Focus gained or lost: nothing is held any more, and the window events are queued.
-EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void*) {
+// Focus gained or lost: nothing is held any more.
+EM_BOOL OnFocus(int, const EmscriptenFocusEvent*, void*) {
   std::memset(gPage.held, 0, sizeof gPage.held);
   gPage.locked = true;
   SetKeyStates(gPage.held);
-  QueueWindowEvent(type == EMSCRIPTEN_EVENT_FOCUS ? 11 : 12);
   gPage.locked = false;
   return EM_FALSE;
 }
@@ -129,19 +127,8 @@ EM_BOOL OnFocus(int type, const EmscriptenFocusEvent*, void*) {
 void Lock() { gPage.locked = true; }
 void Unlock() { gPage.locked = false; }
 
-void SetPaletteEntry(int32_t index, uint8_t r, uint8_t g, uint8_t b) {
-  if (index < 0 || index > 255) return;
-  gPage.upload.rgb[index] = (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
-  gPage.upload.changed = true;
-}
-
-void SetTitle(const char* title) {
-  EM_ASM({ document.title = UTF8ToString($0); }, title ? title : "");
-}
-
 int Open(const BackendOpenArgs& args) {
   if (args.width <= 0 || args.windowHeight <= 0) return -1;
-  gPage.upload = UploadTable{};
   gPage.frame = Frame{};
   EM_ASM({
     const c = Module['canvas'];
@@ -170,7 +157,7 @@ void Close() {
 extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   Frame& f = gPage.frame;
   gPage.locked = true;
-  const bool changed = TakeChanges(gPage.upload, f);
+  const bool changed = TakeChanges(f);
   gPage.locked = false;
   if (!changed) return;
   const int32_t first = f.paletteChanged ? 0 : f.firstDirty;
@@ -189,7 +176,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   }, gPage.rgba.data(), f.width, last - first + 1, first);
 }
 
-extern const Backend kWebBackend = {"Web", Open, Close, Lock, Unlock, SetPaletteEntry, SetTitle, nullptr};
+extern const Backend kWebBackend = {"Web", Open, Close, Lock, Unlock, nullptr};
 
 }  // namespace scr
 

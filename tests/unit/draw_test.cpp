@@ -29,9 +29,8 @@ Bytes Packed(int w, int h, Bytes px, int bpp = 1) {  // the 4-byte header, then 
 }
 // The span of rows the Presenter is given at its next pass (and they are taken).
 std::pair<size_t, size_t> Dirty() {
-  static UploadTable upload;
   static Frame frame;
-  TakeChanges(upload, frame);
+  TakeChanges(frame);
   return {size_t(frame.firstDirty), size_t(frame.lastDirty)};
 }
 bool Marked(std::pair<size_t, size_t> span, size_t row) { return row >= span.first && row <= span.second; }

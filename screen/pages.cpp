@@ -1,11 +1,8 @@
-// screen.cpp - opening and closing the Screen, its pages, palette, colours
+// pages.cpp - opening and closing the Screen, its pages, palette, colours
 // and text view: the Screen's halves of the routed operations.
 #include "pages.h"
 
-#include <fenv.h>
-
 #include <algorithm>
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,21 +17,11 @@
 
 namespace scr {
 
-LayerState gLayer;
-
 namespace {
 
 // Refuse page stores beyond this size: the pages are filled at opening, and
 // an overcommitted giant block would only fail later, in the middle of a fill.
 constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
-
-// The layer's one-time set-up, before the program's entry runs.
-struct OneTimeSetUp {
-  OneTimeSetUp() {
-    fesetround(FE_TONEAREST);
-    std::setlocale(LC_CTYPE, "");
-  }
-} gOneTimeSetUp;
 
 void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
   auto& cells = s.textCells[size_t(page)];
@@ -77,9 +64,9 @@ void ResetPalette(Screen& s) {
       if (s.hasAttributeMap && i < 16) s.attributeMap[i] = uint8_t(c);
       const PaletteColour& col = p.colours[c];
       s.shownColours[i] = PackColour(col);
-      s.backend->setPaletteEntry(i, col.r, col.g, col.b);
     }
   }
+  s.coloursChanged = true;
   MarkAllDirty(s);
   UnlockScreen(1, 0);
 }
@@ -94,7 +81,8 @@ struct OpenRequest {
 };
 
 int32_t OpenScreen(OpenRequest r) {
-  if (r.flags >= 0 && (r.flags & 16)) r.flags |= 4 | 8 | 16;
+  if (r.flags >= 0 && (r.flags & ScreenFlag::Fixed))
+    r.flags |= ScreenFlag::NoSwitch | ScreenFlag::Borderless | ScreenFlag::Fixed;
   CloseScreen();
 
   int32_t depth = r.depth, bpp;
@@ -335,10 +323,9 @@ void SetPaletteEntry(int32_t index, int32_t colour) {
   index &= n - 1;
   colour &= n - 1;
   if (index < 16) s->attributeMap[index] = uint8_t(colour);
-  s->shownColours[index] = s->palette[colour];
-  const PaletteColour& c = s->defaultPalette->colours[colour];
   LockScreen();
-  s->backend->setPaletteEntry(index, c.r, c.g, c.b);
+  s->shownColours[index] = s->palette[colour];
+  s->coloursChanged = true;
   MarkAllDirty(*s);
   UnlockScreen(1, 0);
 }
