@@ -99,13 +99,28 @@ int32_t FittingScale() {
   return std::max(1, std::min({p.scale, desk.w / p.width, desk.h / p.height}));
 }
 
+// Full screen is a borderless window over the whole display, the picture
+// letter-boxed at a whole scale by the renderer. It needs no window
+// manager's help, so it works on any X server; windowed is the window as
+// opened, centred again.
+void SetFullScreen(bool on) {
+  Presenter& p = gPresenter;
+  const int32_t scale = FittingScale();
+  SDL_Rect display{0, 0, p.width * scale, p.height * scale};
+  if (on && SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(p.window), &display) != 0) return;
+  SDL_SetWindowBordered(p.window, on || (p.flags & ScreenFlag::Borderless) ? SDL_FALSE : SDL_TRUE);
+  SDL_SetWindowSize(p.window, display.w, display.h);
+  if (on) SDL_SetWindowPosition(p.window, display.x, display.y);
+  else SDL_SetWindowPosition(p.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  p.fullscreen = on;
+}
+
 // Creates the window, renderer and texture; false (with everything
 // destroyed) when any of them cannot be made.
 bool CreateWindow(bool fullscreen) {
   Presenter& p = gPresenter;
   const int32_t scale = FittingScale();
   Uint32 windowFlags = SDL_WINDOW_SHOWN;
-  if (fullscreen) windowFlags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   if (p.flags & ScreenFlag::Borderless) windowFlags |= SDL_WINDOW_BORDERLESS;
   if (p.flags & ScreenFlag::OnTop) windowFlags |= SDL_WINDOW_ALWAYS_ON_TOP;
   p.window = SDL_CreateWindow(p.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -132,8 +147,9 @@ bool CreateWindow(bool fullscreen) {
     std::memset(pixels, 0, size_t(p.height) * size_t(pitch));
     SDL_UnlockTexture(p.texture);
   }
+  p.fullscreen = false;
+  if (fullscreen) SetFullScreen(true);
   SDL_RaiseWindow(p.window);
-  p.fullscreen = fullscreen;
   return true;
 }
 
@@ -260,9 +276,7 @@ void Pass() {
   }
 
   if (req.toggleFullScreen) {
-    // Windowed becomes full screen and back; when the switch fails the window stays as it was.
-    const bool want = !p.fullscreen;
-    if (SDL_SetWindowFullscreen(p.window, want ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) == 0) p.fullscreen = want;
+    SetFullScreen(!p.fullscreen);  // windowed becomes full screen and back
     req.presentAll = true;
   }
   if (changed && p.frame.height == p.height && p.frame.width == p.width) {

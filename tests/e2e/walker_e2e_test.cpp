@@ -34,25 +34,29 @@ std::string Shell(const std::string& command) {  // its standard output
   return pipe && pclose(pipe) == 0 ? out : "";
 }
 
-std::vector<uint32_t> ReadPng(const fs::path& path) {  // a word per pixel, as xwd's
+std::vector<uint32_t> ReadPng(const fs::path& path) {  // 0xRRGGBB per pixel
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<uint32_t> px(PNG_IMAGE_SIZE(image) / 4);
-  return png_image_finish_read(&image, nullptr, px.data(), 0, nullptr) ? px : std::vector<uint32_t>{};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) return {};
+  std::vector<uint32_t> px(bytes.size() / 3);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = uint32_t(bytes[3 * i]) << 16 | bytes[3 * i + 1] << 8 | bytes[3 * i + 2];
+  return px;
 }
 
-// The pixels of a 32-bit xwd dump, each its raw word less the padding byte:
-// one word per colour is all SameFrame needs.
+// The pixels of a 32-bit true-colour xwd dump as 0xRRGGBB (empty for any other form).
 std::vector<uint32_t> ParseXwd(const std::string& d) {
-  auto be32 = [&d](size_t at) {
-    return uint32_t(uint8_t(d[at])) << 24 | uint8_t(d[at + 1]) << 16 | uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]);
+  auto u32 = [&d](size_t at, bool big) {
+    const uint32_t b[4] = {uint8_t(d[at]), uint8_t(d[at + 1]), uint8_t(d[at + 2]), uint8_t(d[at + 3])};
+    return big ? b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3] : b[3] << 24 | b[2] << 16 | b[1] << 8 | b[0];
   };
-  if (d.size() < 100 || be32(44) != 32) return {};
-  const size_t w = be32(16), h = be32(20), line = be32(48), start = be32(0) + be32(76) * 12;
+  if (d.size() < 100 || u32(44, true) != 32 || u32(56, true) != 0xFF0000 || u32(64, true) != 0xFF) return {};
+  const size_t w = u32(16, true), h = u32(20, true), line = u32(48, true), start = u32(0, true) + u32(76, true) * 12;
+  const bool big = u32(28, true) == 1;  // the image's byte order: MSBFirst
   std::vector<uint32_t> px(d.size() < start + line * h ? 0 : w * h);
-  for (size_t i = 0; i < px.size(); ++i) px[i] = be32(start + i / w * line + i % w * 4) & 0xFFFFFF00u;
+  for (size_t i = 0; i < px.size(); ++i) px[i] = u32(start + i / w * line + i % w * 4, big) & 0xFFFFFF;
   return px;
 }
 
@@ -85,8 +89,8 @@ class Programs : public ::testing::TestWithParam<ProgramInfo> {
   // The flames flip on the program's own clock: either phase will do.
   ::testing::AssertionResult Shows(const Assets& a, int32_t x, int32_t y, const std::vector<uint32_t>& shot) {
     const ProgramInfo& p = GetParam();
-    ::testing::AssertionResult same = SameFrame(ReferenceFrame(a, x, y, 0, true, p.width, p.height), shot, false);
-    return same ? same : SameFrame(ReferenceFrame(a, x, y, 1, true, p.width, p.height), shot, false);
+    ::testing::AssertionResult same = SameFrame(Shown(ReferenceFrame(a, x, y, 0, true, p.width, p.height)), shot);
+    return same ? same : SameFrame(Shown(ReferenceFrame(a, x, y, 1, true, p.width, p.height)), shot);
   }
   std::string X(const std::string& command) { return Shell("DISPLAY=" + x.Name() + " " + command); }
   // Starts the program under Xvfb (xdotool and xwd are dependencies too), its
@@ -183,7 +187,9 @@ TEST_P(Programs, WindowSoakUnderRandomKeys) {
   while (std::chrono::steady_clock::now() < end) {
     X(batch);
     ASSERT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the program ended";
-    moved = moved || !Shows(a, 2, 2, ParseXwd(X("xwd -silent -id " + window)));
+    const std::vector<uint32_t> shot = ParseXwd(X("xwd -silent -id " + window));
+    ASSERT_FALSE(shot.empty()) << "the window could not be captured";
+    moved = moved || !Shows(a, 2, 2, shot);
     std::ifstream("/proc/" + std::to_string(pid) + "/statm") >> size >> pages;
     if (std::chrono::steady_clock::now() > begin + std::chrono::seconds(1))
       most = std::max(most, pages), settled = settled ? settled : most;

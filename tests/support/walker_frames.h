@@ -9,6 +9,8 @@
 #include <fstream>
 #include <map>
 
+#include "colours.h"
+
 
 using Pixels = std::vector<uint8_t>;  // one value per pixel, row by row
 using Tile = std::array<int32_t, 256>;
@@ -70,18 +72,23 @@ inline Pixels ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phas
   return f;
 }
 
-// Compares a frame of pixel values with what was seen: the values themselves
-// when `exact`; else colours, one for each value and a value for each colour
-// (values from 16 up show as 0).
-inline ::testing::AssertionResult SameFrame(const Pixels& want, const std::vector<uint32_t>& got, bool exact = true) {
-  std::map<uint32_t, uint32_t> colour, value;
-  size_t bad = want.size() == got.size() ? 0 : want.size(), first = 0;
-  for (size_t i = 0; i < want.size() && i < got.size(); ++i) {
-    const uint32_t v = exact || want[i] < 16 ? want[i] : 0;
-    const bool differs = exact ? v != got[i]
-                               : colour.emplace(v, got[i]).first->second != got[i] || value.emplace(got[i], v).first->second != v;
-    if (differs && !bad++) first = i;
+// The frame as a person sees it: 0xRRGGBB per pixel through the 16 shown colours (values
+// from 16 up are black on the walkers' 16-colour screens).
+inline std::vector<uint32_t> Shown(const Pixels& frame) {
+  std::vector<uint32_t> rgb(frame.size());
+  for (size_t i = 0; i < frame.size(); ++i) {
+    const Rgb c = frame[i] < 16 ? kShownColours[frame[i]] : Rgb{0, 0, 0};
+    rgb[i] = uint32_t(c.r) << 16 | c.g << 8 | c.b;
   }
+  return rgb;
+}
+
+// Compares a frame with what was seen, value by value.
+template <typename Want>
+::testing::AssertionResult SameFrame(const std::vector<Want>& want, const std::vector<uint32_t>& got) {
+  size_t bad = want.size() == got.size() ? 0 : want.size(), first = 0;
+  for (size_t i = 0; i < want.size() && i < got.size(); ++i)
+    if (want[i] != got[i] && !bad++) first = i;
   if (bad == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << bad << " of " << got.size() << " pixels differ, the first at index " << first;
 }

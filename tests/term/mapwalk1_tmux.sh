@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # mapwalk1_tmux.sh picture|signals /path/to/mapwalk1: the program on the Term
 # back-end in a tmux pane, driven with send-keys, read back with capture-pane.
-# picture: the view in its colours, shrunk to fit; 6 moves it, 4 back; a smaller terminal shrinks it more;
+# picture: with no display and no SCRBK the terminal is chosen by itself; the view in its colours,
+# shrunk to fit; 6 moves it, 4 back; a smaller terminal shrinks it more;
 # ESC ends with code 0, the terminal given back (normal screen, cursor, line editing, echo) on blue.
 # signals: 256-colour codes without COLORTERM; Ctrl+C and SIGTERM end it, the terminal given back; a
 # hang-up (the pane closed under a program outside its session) ends it.
@@ -19,9 +20,10 @@ wait_until() {  # seconds, condition
   return 1
 }
 widest() { cap | awk -v h="$half" '{ n = gsub(h, "&"); if (n > m) m = n } END { print m + 0 }'; }
-start() {  # runs the program with the environment given, waits for its picture
-  tm send-keys -t t "$* SCRBK=term '$exe'" Enter
-  wait_until 10 '[[ "$(flag alternate_on)" == 1 ]] && cap | grep -q "$half"' && sleep 0.3 || fail "the picture did not appear"
+start() {  # runs the program with the environment given, waits for its picture and its keys read one by one
+  tm send-keys -t t "$* '$exe'" Enter
+  wait_until 10 '[[ "$(flag alternate_on)" == 1 ]] && cap | grep -q "$half" && stty -F "$(flag pane_tty)" | grep -q -- -icanon' ||
+    fail "the picture did not appear, or the terminal is not in raw mode"
 }
 ended() {  # the exit status the shell must report; the terminal must be given back
   wait_until 5 '[[ "$(flag pane_current_command)" != mapwalk1 ]]' || fail "the program did not end"
@@ -48,7 +50,7 @@ tm set-option -t t window-size manual >/dev/null 2>&1
 
 case "$case_name" in
 picture)
-  start COLORTERM=truecolor
+  start COLORTERM=truecolor env -u SCRBK
   first=$(cap)
   [[ "$(widest)" == 80 && "$(flag cursor_flag)" == 0 ]] || fail "picture $(widest) cells wide, expected 80 (320 / 4), or cursor shown"
   for rgb in "85;255;85" "170;0;0" "255;255;85"; do grep -q "2;$rgb" <<<"$first" || fail "player, brick or skull colour $rgb not shown"; done
@@ -63,11 +65,11 @@ picture)
   cap | grep -q $'\e\\[\\([0-9]*;\\)*44[;m]' || fail "console not painted blue"
   ;;
 signals)
-  start COLORTERM=
+  start COLORTERM= SCRBK=term
   ! cap | grep -q "38;2;" && cap | grep -q "38;5;" || fail "no 256-colour codes, or 24-bit ones without COLORTERM"
   tm send-keys -t t C-c
   ended 130
-  start
+  start SCRBK=term
   kill -TERM "$(pgrep -x -s "$(flag pane_pid)" mapwalk1)"
   ended 143
   tm send-keys -t t "setsid sh -c 'echo \$\$ > pid; exec env SCRBK=term $exe'" Enter

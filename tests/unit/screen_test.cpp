@@ -145,18 +145,6 @@ TEST_F(ScreenTest, SetColorAndSetTextView) {
   for (const auto& v : kViews) EXPECT_EQ(SetTextView(v[0], v[1]), v[2]) << v[0] << " " << v[1];
 }
 
-// The windowless back-end asserts when its lock is taken twice: a lock not counted or kept on close aborts.
-TEST_F(ScreenTest, TheLockIsCountedAndGivenBackOnClose) {
-  ASSERT_EQ(ScreenMode(7), 0);
-  for (int i = 0; i < 2; ++i) LockScreen();
-  for (int i = 0; i < 3; ++i) UnlockScreen(1, 0);  // the third is unbalanced: ignored
-  for (int i = 0; i < 2; ++i) LockScreen();
-  EXPECT_EQ(ScreenMode(0), 0);  // closed with the lock held
-  ASSERT_EQ(ScreenMode(7), 0);
-  LockScreen();
-  UnlockScreen(1, 0);
-}
-
 // Asked for nothing, the console reports the size it really has: the terminal's, not the last one set.
 TEST_F(ScreenTest, TheConsoleReportsTheTerminalsRealSize) {
   winsize size{};

@@ -12,6 +12,7 @@
 
 #include "backend/backend.h"
 #include "backend/term_picture.h"
+#include "colours.h"
 #include "screen.h"
 #include "testing.h"
 
@@ -121,6 +122,24 @@ uint32_t Majority(Picture& p, int32_t bx, int32_t by, int32_t f) {
   return ::testing::AssertionSuccess();
 }
 
+// Entry k (16..255) of xterm's 256-colour palette: a 6 x 6 x 6 cube of levels 0, 95, 135, 175, 215,
+// 255, then 24 greys from 8 in steps of 10.
+uint32_t Xterm256(int32_t k) {
+  auto level = [](int32_t i) { return uint32_t(i ? 55 + 40 * i : 0); };
+  if (k >= 232) return 0x010101u * uint32_t(8 + 10 * (k - 232));
+  k -= 16;
+  return level(k / 36) << 16 | level(k / 6 % 6) << 8 | level(k % 6);
+}
+int32_t NearestXterm(uint32_t rgb) {  // by squared distance, the first of equals
+  int32_t best = 16, bestDist = INT32_MAX;
+  for (int32_t k = 16; k < 256; ++k) {
+    int32_t d = 0;
+    for (int s : {0, 8, 16}) d += (int32_t(rgb >> s & 255) - int32_t(Xterm256(k) >> s & 255)) * (int32_t(rgb >> s & 255) - int32_t(Xterm256(k) >> s & 255));
+    if (d < bestDist) bestDist = d, best = k;
+  }
+  return best;
+}
+
 std::string EncodeAll(Encoder& e, Picture& p) {
   std::string out;
   return e.Encode(p.px.data(), 0, p.height - 1, out), out;
@@ -134,17 +153,10 @@ TEST(TermPicture, LayoutAndThe256ColourPalette) {
     const termpic::Layout l = termpic::ComputeLayout(c.w, c.h, c.cols, c.rows);
     EXPECT_EQ((std::vector<int32_t>{l.factor, l.columns, l.rows, l.left, l.top}), std::vector<int32_t>(c.want, c.want + 5)) << c.w << " in " << c.cols;
   }
-  const std::pair<int32_t, uint32_t> known[] = {{16, 0}, {21, 0x0000FF}, {196, 0xFF0000}, {231, 0xFFFFFF}, {232, 0x080808}, {255, 0xEEEEEE}};
-  for (auto [index, rgb] : known) EXPECT_EQ(termpic::Palette256Rgb(index), rgb) << index;
   std::mt19937 rng(13);
-  for (int i = 0; i < 20000; ++i) {  // every grey, then random colours, against a search of the palette
+  for (int i = 0; i < 20000; ++i) {  // every grey, then random colours, against a search of xterm's palette
     const uint32_t rgb = i < 256 ? 0x010101u * uint32_t(i) : rng() & 0xFFFFFF;
-    int32_t best = 16, bestDist = INT32_MAX;
-    for (int32_t k = 16, d = 0; k < 256; ++k, d = 0) {
-      for (int s : {0, 8, 16}) d += (int32_t(rgb >> s & 255) - int32_t(termpic::Palette256Rgb(k) >> s & 255)) * (int32_t(rgb >> s & 255) - int32_t(termpic::Palette256Rgb(k) >> s & 255));
-      if (d < bestDist) bestDist = d, best = k;
-    }
-    ASSERT_EQ(termpic::Nearest256(rgb), best) << std::hex << rgb;
+    ASSERT_EQ(termpic::Nearest256(rgb), NearestXterm(rgb)) << std::hex << rgb;
   }
 }
 
@@ -239,8 +251,9 @@ TEST(TermBackend, RefusesWhenStandardOutputIsNotATerminal) {
 }
 
 // In a pseudo-terminal the Term back-end shows every changed row: after the first picture one row
-// alone, then two far apart.
-TEST(TermBackend, ShowsEveryChangedRowInAPseudoTerminal) {
+// alone, then two far apart. The 16 colours arrive as 24-bit values, or without COLORTERM as the
+// nearest of xterm's 256.
+TEST(TermBackend, ShowsEveryChangedRowAndTheSixteenColoursInAPseudoTerminal) {
   winsize size{};
   size.ws_row = 24, size.ws_col = 80;
   int master, terminal;
@@ -248,26 +261,35 @@ TEST(TermBackend, ShowsEveryChangedRowInAPseudoTerminal) {
   fcntl(master, F_SETFL, O_NONBLOCK);
   const int saved = dup(STDOUT_FILENO);
   dup2(terminal, STDOUT_FILENO);
-  setenv("SCRBK", "term", 1), setenv("COLORTERM", "truecolor", 1);
-  Term t(80, 24);  // the 64 x 40 page shows unscaled in 64 x 20 cells from (8, 2)
-  auto shown = [&](int32_t x, int32_t y) {  // white in the pixel's half of its cell, within a second
-    for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-      char buffer[97];  // short reads cut sequences, as a busy terminal may
-      for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) t.Feed(std::string(buffer, size_t(n)));
-      const Term::Cell& c = t.At(2 + y / 2, 8 + x);
-      if (c.half && (y % 2 ? c.bg : c.fg) == 0xFFFFFF) return true;
-    }
-    return false;
-  };
-  const bool opened = ScreenRes(64, 40, 8, 1, 0, 0) == 0;
-  PutPixel(nullptr, 5, 10, 15);
-  const bool one = opened && shown(5, 10) && (PutPixel(nullptr, 20, 12, 15), shown(20, 12));  // the first picture, then one row
-  PutPixel(nullptr, 7, 3, 15), PutPixel(nullptr, 9, 30, 15);
-  const bool two = one && shown(7, 3) && shown(9, 30);
-  ResetLayerForTests();
+  setenv("SCRBK", "term", 1);
+  for (bool trueColour : {true, false}) {
+    SCOPED_TRACE(trueColour ? "24-bit" : "256 colours");
+    setenv("COLORTERM", trueColour ? "truecolor" : "", 1);
+    Term t(80, 24);  // the 64 x 40 page shows unscaled in 64 x 20 cells from (8, 2)
+    auto shown = [&](int32_t x, int32_t y, uint32_t rgb) {  // the pixel's half of its cell, within a second
+      const int32_t want = trueColour ? int32_t(rgb) : NearestXterm(rgb);
+      for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+        char buffer[97];  // short reads cut sequences, as a busy terminal may
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) t.Feed(std::string(buffer, size_t(n)));
+        const Term::Cell& c = t.At(2 + y / 2, 8 + x);
+        if (c.half && (y % 2 ? c.bg : c.fg) == want) return true;
+      }
+      return false;
+    };
+    const bool opened = ScreenRes(64, 40, 8, 1, 0, 0) == 0;
+    for (int32_t c = 0; c < 16; ++c) DrawLine(nullptr, float(c), 38, float(c), 39, uint32_t(c), LineShape::Line);
+    bool colours = opened;
+    for (int32_t c = 0; c < 16; ++c)
+      colours = colours && shown(c, 39, uint32_t(kShownColours[size_t(c)].r) << 16 | kShownColours[size_t(c)].g << 8 | kShownColours[size_t(c)].b);
+    PutPixel(nullptr, 5, 10, 15);
+    const bool one = colours && shown(5, 10, 0xFFFFFF) && (PutPixel(nullptr, 20, 12, 15), shown(20, 12, 0xFFFFFF));
+    PutPixel(nullptr, 7, 3, 15), PutPixel(nullptr, 9, 30, 15);
+    const bool two = one && shown(7, 3, 0xFFFFFF) && shown(9, 30, 0xFFFFFF);
+    ResetLayerForTests();
+    EXPECT_TRUE(opened && colours && one && two) << t.error << " opened " << opened << " colours " << colours << " one row " << one;
+  }
   dup2(saved, STDOUT_FILENO), close(saved), close(terminal), close(master);
   setenv("SCRBK", "null", 1);  // as the suite runs
-  EXPECT_TRUE(opened && one && two) << t.error << " opened " << opened << " one row " << one;
 }
 
 }  // namespace

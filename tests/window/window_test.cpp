@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "colours.h"
 #include "screen.h"
 #include "testing.h"
 #include "xserver.h"
@@ -106,11 +107,18 @@ class WindowTest : public ::testing::Test {
   Window win_ = 0;
 };
 
+uint32_t Rgb(int32_t value) {
+  const auto [r, g, b] = kShownColours[size_t(value)];
+  return uint32_t(r) << 16 | g << 8 | b;
+}
+
 TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld) {
   Open();
-  DrawLine(nullptr, 20, 10, 99, 59, 14, LineShape::FilledBox);  // before the first pass or just after
-  EXPECT_TRUE(WaitUntil([&] { return Shows(Box(20, 10, 99, 59, 0xFFFF55)); }));
+  for (int32_t c = 0; c < 16; ++c)  // 16 bars of the 16 colours, before the first pass or just after
+    DrawLine(nullptr, float(c * 20), 0, float(c * 20 + 19), 199, uint32_t(c), LineShape::FilledBox);
+  EXPECT_TRUE(WaitUntil([&] { return Shows([](int x, int) { return Rgb(x / 20); }); }));
   EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 320) / 2, (768 - 200) / 2, 320, 200}));
+  ClearScreen(0);
   // A page drawn out of sight and copied to the visible one; then colour 0 turned red.
   SetPages(1, 0);
   DrawLine(nullptr, 200, 100, 319, 199, 2, LineShape::FilledBox);
@@ -118,6 +126,11 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(200, 100, 319, 199, 0x00AA00)); }));
   SetColor(15, 4, 0);
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(200, 100, 319, 199, 0x00AA00, 0xAA0000)); }));
+  // An unbalanced unlock is ignored and the lock counted: the Presenter gets it back and shows the change.
+  for (int i = 0; i < 2; ++i) LockScreen();
+  for (int i = 0; i < 3; ++i) UnlockScreen(1, 0);
+  SetColor(15, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return Shows(Box(200, 100, 319, 199, 0x00AA00)); }));
   LockScreen(), LockScreen();  // closing with the screen lock held, then opening again
   ScreenMode(0);
   EXPECT_EQ(ProgramWindow(), 0u);
@@ -132,9 +145,28 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 960) / 2, (768 - 600) / 2, 960, 600}));
 }
 
+// A frame copied to the visible page shows at the Presenter's next pass: ten frames in a row, each
+// waited for, take well under the 100 ms a frame that a slow Presenter would need.
+TEST_F(WindowTest, ACopiedFrameShowsAtOnce) {
+  Open();
+  SetPages(1, 0);
+  const auto start = std::chrono::steady_clock::now();
+  for (int32_t c = 1; c <= 10; ++c) {
+    DrawLine(nullptr, 0, 0, 319, 199, uint32_t(c), LineShape::FilledBox);
+    PageCopy(1, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+      XImage* img = XGetImage(x_, win_, 160, 100, 1, 1, AllPlanes, ZPixmap);
+      const bool shown = img && (XGetPixel(img, 0, 0) & 0xFFFFFF) == Rgb(c);
+      if (img) XDestroyImage(img);
+      return shown;
+    })) << "frame " << c;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
 // The close button posts the close key and keeps the window. Alt keys, F10,
-// Alt+F4, Alt+Enter (the full-screen switch) and a close request while Alt is
-// held give nothing, as the 7 after them shows.
+// Alt+F4 and a close request while Alt is held give nothing, as the 7 after
+// them shows; Alt+Enter switches to full screen and back, posting nothing.
 TEST_F(WindowTest, CloseButtonAltEnterAndSystemKeys) {
   Open();
   CloseRequest();
@@ -143,7 +175,10 @@ TEST_F(WindowTest, CloseButtonAltEnterAndSystemKeys) {
   EXPECT_EQ(ProgramWindow(), win_);
   Xdotool("keydown alt");
   CloseRequest();
-  Xdotool("keyup alt key alt+x F10 alt+F4 alt alt+Return 7");
+  Xdotool("keyup alt key alt+x F10 alt+F4 alt alt+Return");
+  EXPECT_TRUE(WaitUntil([&] { return Geometry() == std::vector<int>({0, 0, 1024, 768}); })) << "not full screen " << ::testing::PrintToString(Geometry());
+  Xdotool("key alt+Return 7");
+  EXPECT_TRUE(WaitUntil([&] { return Geometry()[2] == 320 && Geometry()[3] == 200; })) << "not back to the window";
   EXPECT_EQ(Keys(1)[0], "7");
 }
 
