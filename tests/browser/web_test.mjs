@@ -63,13 +63,12 @@ function frameShows(page, url) {
     await img.decode();
     const ctx = new OffscreenCanvas(img.width, img.height).getContext('2d');
     ctx.drawImage(img, 0, 0);
-    const want = ctx.getImageData(0, 0, img.width, img.height).data;
+    const want = new Uint32Array(ctx.getImageData(0, 0, img.width, img.height).data.buffer);
     const screen = document.getElementById('screen');
     if (screen.width !== img.width || screen.height !== img.height) return [false, []];
-    const got = screen.getContext('2d').getImageData(0, 0, img.width, img.height).data;
-    const colours = new Set();
-    for (let j = 0; j < got.length; j += 4) colours.add(`${got[j]},${got[j + 1]},${got[j + 2]}`);
-    return [got.every((v, j) => v === want[j]), [...colours]];
+    const got = new Uint32Array(screen.getContext('2d').getImageData(0, 0, img.width, img.height).data.buffer);
+    const colours = new Set(got);
+    return [got.every((v, j) => v === want[j]), [...colours].map((v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join())];
   }, url);
 }
 
