@@ -107,4 +107,13 @@ KeyString InKey() {
   return KeyStringOf(code);
 }
 
+int32_t KeyHeld(int32_t scan) {
+  Screen* s = gLayer.screen;
+  if (!s || scan < 0 || scan > 127) return 0;
+  LockScreen();  // the Presenter writes the table under the platform lock
+  const int32_t held = s->keyState[scan];
+  UnlockScreen(1, 0);
+  return held;
+}
+
 }  // namespace scr

@@ -12,6 +12,7 @@
 // operations are declared in their own headers.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -212,6 +213,7 @@ struct LayerState {
   // Text console and clock
   ConsoleState console;
   ClockSource clock = ClockSource::Unchosen;
+  std::chrono::steady_clock::time_point nextFrame{};  // when WaitFrame's next frame is due
 };
 
 extern LayerState gLayer;

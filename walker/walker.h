@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "screen.h"
+#include <mapwalk/screen.h>
 
 namespace walker {
 

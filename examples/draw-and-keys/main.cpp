@@ -1,7 +1,7 @@
 // A small program on the screen layer: opens a 320 x 200 screen, draws on a
 // hidden page, stamps a captured image with XOR, shows each finished frame,
-// moves the image with the arrow keys and ends on ESC.
-#include <screen.h>
+// moves the image with the arrow keys, paces its frames and ends on ESC.
+#include <mapwalk/screen.h>
 
 #include <cstdint>
 
@@ -22,17 +22,18 @@ int main(int argc, char** argv) {
   int x = 152, y = 92;
   for (;;) {
     KeyString k = InKey();
-    if (k == "\x1b") break;
-    if (k == KeyString("\xffH", 2)) y -= 4;
-    if (k == KeyString("\xffP", 2)) y += 4;
-    if (k == KeyString("\xffK", 2)) x -= 4;
-    if (k == KeyString("\xffM", 2)) x += 4;
+    if (k == Key::Esc) break;
+    if (k == Key::Up) y -= 4;
+    if (k == Key::Down) y += 4;
+    if (k == Key::Left) x -= 4;
+    if (k == Key::Right) x += 4;
 
     DrawLine(nullptr, 0, 0, 319, 199, 1, LineShape::FilledBox);  // blue background
     DrawLine(nullptr, 10, 10, 309, 189, 15, LineShape::Box);      // white frame
     PutImage(nullptr, float(x), float(y), diamond, kOmitted, kOmitted, kOmitted, kOmitted, 0,
              RasterMode::Xor);
     PageCopy(1, 0);  // show the finished frame
+    WaitFrame();     // one frame per refresh, without spinning a processor
   }
   ScreenMode(0);
   EndProgram(0);

@@ -80,8 +80,15 @@ const Backend* StartBackend(const BackendOpenArgs& args) {
   return TryRound(flipped, wanted);
 }
 
-void WaitRetrace(int32_t refresh) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(refresh > 0 ? 1000 / refresh : 16));
+void WaitRetrace(int32_t refresh, std::chrono::steady_clock::time_point& due) {
+#ifndef __EMSCRIPTEN__
+  const auto now = std::chrono::steady_clock::now();
+  if (due.time_since_epoch().count() == 0 || now >= due) due = now;
+  else std::this_thread::sleep_until(due);
+  due += std::chrono::microseconds(refresh > 0 ? 1000000 / refresh : 16000);
+#else
+  (void)refresh, (void)due;
+#endif
 }
 
 }  // namespace scr

@@ -10,6 +10,7 @@
 // platform's services; nothing else of the core.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -45,8 +46,11 @@ struct Backend {
 // Returns the open back-end, or null when none could open.
 const Backend* StartBackend(const BackendOpenArgs& args);
 
-// Sleeps one refresh period: 1000 / refresh ms, or 16 ms for refresh 0.
-void WaitRetrace(int32_t refresh);
+// The wait for retrace: sleeps until `due`, then moves it one refresh period
+// on (1000 / refresh ms, or 16 ms for refresh 0). A first call, or one made
+// after `due` has passed, returns at once and counts the period from now.
+// In a browser page it returns at once: the page's animation frames pace it.
+void WaitRetrace(int32_t refresh, std::chrono::steady_clock::time_point& due);
 
 // ---------------------------------------------------------------------------
 // What a back-end may ask of the core, with its platform lock held

@@ -139,6 +139,10 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   PutPixel(nullptr, 319, 199, 15);
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(319, 199, 319, 199, 0xFFFFFF), 2); }));
   EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 640) / 2, (768 - 400) / 2, 640, 400}));
+  ScreenMode(0);
+  setenv("SCRSCALE", "100", 1);  // cut to the largest whole scale that fits the 1024 x 768 desktop
+  Open();
+  EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 960) / 2, (768 - 600) / 2, 960, 600}));
 }
 
 // A frame copied to the visible page shows at the Presenter's next pass: ten frames in a row, each
@@ -194,6 +198,30 @@ TEST_F(WindowTest, KeysAndTheKeypadWithAndWithoutNumLock) {
   Xdotool("key KP_End KP_Begin KP_Prior 7");
   const std::string x = "\xFF";
   EXPECT_EQ(Keys(11), std::vector<KeyString>({"1", "\x1B", x + "H", x + "\x86", "1", "5", "9", x + "O", x + "L", x + "I", "7"}));
+}
+
+// Each named key is the key string its key gives; a held key reads 1 until it is let go.
+TEST_F(WindowTest, NamedAndHeldKeys) {
+  Open();
+  const std::pair<const char*, const KeyString&> kNamed[] = {
+      {"Escape", Key::Esc}, {"Return", Key::Enter}, {"Tab", Key::Tab}, {"BackSpace", Key::Backspace},
+      {"Up", Key::Up}, {"Down", Key::Down}, {"Left", Key::Left}, {"Right", Key::Right}, {"Home", Key::Home},
+      {"End", Key::End}, {"Prior", Key::PgUp}, {"Next", Key::PgDn}, {"Insert", Key::Ins}, {"Delete", Key::Del},
+      {"F1", Key::F1}, {"F2", Key::F2}, {"F3", Key::F3}, {"F4", Key::F4}, {"F5", Key::F5}, {"F6", Key::F6},
+      {"F7", Key::F7}, {"F8", Key::F8}, {"F9", Key::F9}, {"F11", Key::F11}, {"F12", Key::F12}};
+  for (const auto& [name, key] : kNamed) {
+    Xdotool(std::string("key ") + name);
+    EXPECT_EQ(Keys(1)[0], key) << name;
+  }
+  Xdotool("key shift+Tab");
+  EXPECT_EQ(Keys(2), std::vector<KeyString>({Key::ShiftTab, Key::Tab}));
+  for (auto [name, scan] : {std::pair{"Up", Scan::Up}, {"a", Scan::A}, {"space", Scan::Space}}) {
+    Xdotool(std::string("keydown ") + name);
+    EXPECT_TRUE(WaitUntil([&] { return KeyHeld(scan) == 1; })) << name << " not held";
+    EXPECT_EQ(KeyHeld(Scan::Down), 0);
+    Xdotool(std::string("keyup ") + name);
+    EXPECT_TRUE(WaitUntil([&] { return KeyHeld(scan) == 0; })) << name << " still held";
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // keyecho.cpp - a Windows program for the Wine tests: opens a 320 x 200
 // Screen and writes each key string InKey gives as its bytes in decimal, one
 // key a line ("255,72"), until ESC.
-#include <screen.h>
+#include <mapwalk/screen.h>
 
 #include <chrono>
 #include <cstdio>

@@ -4,9 +4,9 @@
 //
 // Conventions
 // - Failures are recorded, never thrown: an operation that cannot do its work
-//   leaves its state as it was and stores an error number (see ErrorNumber()):
-//   0 success, 1 illegal call or argument, 2 file not found, 3 file I/O error,
-//   4 memory exhausted. Nothing is printed and nothing stops the program.
+//   leaves its state as it was and stores an error number (see ErrorNumber()
+//   and the names in namespace Error below). Nothing is printed and nothing
+//   stops the program.
 // - Pixel primitives, keyboard, clock and string operations never touch the
 //   error number.
 // - An omitted whole-number argument is passed as kOmitted (0xFFFF0000).
@@ -24,6 +24,15 @@ namespace scr {
 
 // An omitted whole-number argument (ClearScreen's kind, PutImage's source rectangle).
 inline constexpr int32_t kOmitted = static_cast<int32_t>(0xFFFF0000u);
+
+// The error numbers that operations return and ErrorNumber() reports.
+namespace Error {
+inline constexpr int32_t NoError = 0;
+inline constexpr int32_t IllegalCall = 1;   // no Screen open, a number out of range, file not open, ...
+inline constexpr int32_t FileNotFound = 2;  // a file cannot be opened for reading
+inline constexpr int32_t FileIo = 3;        // reading or closing a file failed
+inline constexpr int32_t OutOfMemory = 4;   // pages or an image do not fit in memory
+}  // namespace Error
 
 // ---------------------------------------------------------------------------
 // Program start and end
@@ -49,6 +58,32 @@ inline constexpr int32_t OnTop = 32;       // the window stays above others
 inline constexpr int32_t HighPriority = 128;  // the Presenter runs at raised priority
 }  // namespace ScreenFlag
 
+// The numbered modes (3 to 6 do not exist). Every page starts filled with colour 0.
+//
+//   mode  size         depth  pages  colours shown     text grid (cell)
+//   1     320 x 200    2      8      4 of 16           40 x 25 (8 x 8)
+//   2     640 x 200    1      1      2 of 16, rows x2  80 x 25 (8 x 8)
+//   7     320 x 200    4      8      16                40 x 25 (8 x 8)
+//   8     640 x 200    4      4      16, rows x2       80 x 25 (8 x 8)
+//   9     640 x 350    4      2      16 of 64          80 x 25 (8 x 14)
+//   10    640 x 350    1      2      2                 80 x 25 (8 x 14)
+//   11    640 x 480    1      1      2                 80 x 30 (8 x 16)
+//   12    640 x 480    4      1      16 of 256         80 x 30 (8 x 16)
+//   13    320 x 200    8      1      256               40 x 25 (8 x 8)
+//   14    320 x 240    8      1      256               40 x 30 (8 x 8)
+//   15    400 x 300    8      1      256               50 x 37 (8 x 8)
+//   16    512 x 384    8      1      256               64 x 24 (8 x 16)
+//   17    640 x 400    8      1      256               80 x 25 (8 x 16)
+//   18    640 x 480    8      1      256               80 x 30 (8 x 16)
+//   19    800 x 600    8      1      256               100 x 37 (8 x 16)
+//   20    1024 x 768   8      1      256               128 x 48 (8 x 16)
+//   21    1280 x 1024  8      1      256               160 x 64 (8 x 16)
+//
+// "rows x2": each page row shows as two window rows. Modes 14 to 21 also take
+// depth 15, 16, 24 or 32. The 16 colours are black, blue, green, cyan, red,
+// magenta, brown, light grey, dark grey, then the bright forms of blue to
+// white; ScreenRes screens show the 256-colour palette, whose first 16 are these.
+//
 // Opens the numbered mode (1, 2, 7..21) or, for mode 0, returns to the text
 // console (80 x 25, cleared). depth counts for modes 14+ only; pages <= 0 take
 // the mode's default. Returns the error number: 1 for a bad mode (an open
@@ -205,6 +240,51 @@ inline constexpr uint32_t Enhanced = 256;
 // The next key as a key string ("" when none), never waiting: from the
 // window's ring while a Screen is open, from the console otherwise.
 KeyString InKey();
+
+// The key strings InKey gives for the keys a program usually compares with.
+// Keys with a character give it ("a", "7", Key::Enter); the others give byte
+// 255 and a second byte. The keypad gives digits with Num Lock on and the
+// strings of the keys printed on it (Key::Home, Key::Up, ...) with it off;
+// its centre key then gives Key::KeypadCentre, its Enter Key::Enter. While a
+// Screen is open, F10 and keys with Alt (without Ctrl) give nothing.
+namespace Key {
+inline const KeyString Esc = "\x1b", Enter = "\r", Tab = "\t", Backspace = "\b";
+inline const KeyString ShiftTab = "\xff\x0f";
+inline const KeyString Up = "\xffH", Down = "\xffP", Left = "\xffK", Right = "\xffM";
+inline const KeyString Home = "\xffG", End = "\xffO", PgUp = "\xffI", PgDn = "\xffQ";
+inline const KeyString Ins = "\xffR", Del = "\xffS", KeypadCentre = "\xffL";
+inline const KeyString F1 = "\xff;", F2 = "\xff<", F3 = "\xff=", F4 = "\xff>", F5 = "\xff?", F6 = "\xff@";
+inline const KeyString F7 = "\xff" "A", F8 = "\xff" "B", F9 = "\xff" "C", F10 = "\xff" "D";
+inline const KeyString F11 = "\xff\x85", F12 = "\xff\x86";
+}  // namespace Key
+
+// PC set-1 scan codes: the index of a key in the key-state table (KeyHeld).
+// Keypad keys share the codes of the keys printed on them (keypad 8 is Up).
+namespace Scan {
+inline constexpr int32_t Esc = 1, Digit1 = 2, Digit2 = 3, Digit3 = 4, Digit4 = 5, Digit5 = 6,
+                         Digit6 = 7, Digit7 = 8, Digit8 = 9, Digit9 = 10, Digit0 = 11,
+                         Backspace = 14, Tab = 15, Q = 16, W = 17, E = 18, R = 19, T = 20, Y = 21,
+                         U = 22, I = 23, O = 24, P = 25, Enter = 28, Ctrl = 29, A = 30, S = 31,
+                         D = 32, F = 33, G = 34, H = 35, J = 36, K = 37, L = 38, LeftShift = 42,
+                         Z = 44, X = 45, C = 46, V = 47, B = 48, N = 49, M = 50, RightShift = 54,
+                         Alt = 56, Space = 57, F1 = 59, F2 = 60, F3 = 61, F4 = 62, F5 = 63, F6 = 64,
+                         F7 = 65, F8 = 66, F9 = 67, F10 = 68, Home = 71, Up = 72, PgUp = 73,
+                         Left = 75, KeypadCentre = 76, Right = 77, End = 79, Down = 80, PgDn = 81,
+                         Ins = 82, Del = 83, F11 = 87, F12 = 88;
+}  // namespace Scan
+
+// 1 while the key with set-1 scan code `scan` (Scan above) is held down in
+// the Screen's window, else 0. Window and page back-ends track every key's
+// press and release; the terminal and the windowless back-end see presses
+// only, never releases, so there every key reads 0 (use InKey). 0 with no
+// Screen open and for codes outside 0..127.
+int32_t KeyHeld(int32_t scan);
+
+// Paces a loop: returns when the next frame is due, one refresh period after
+// the frame before (1000 / refresh ms for a Screen opened with a refresh
+// rate, else 16 ms), sleeping meanwhile; a frame that ran late starts the
+// next period at once. Call once per frame, after PageCopy shows it.
+void WaitFrame();
 // Seconds on the platform's monotonic clock (not counted from program start).
 double Timer();
 // The key string of a code: "" for 0, one byte for 1..255 (and negatives), two for extended.
