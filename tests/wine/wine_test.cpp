@@ -13,7 +13,6 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "colours.h"
