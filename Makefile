@@ -34,12 +34,12 @@ web: deps
 	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD)/web-build -j $(JOBS) --target web_mapwalk1 web_mapwalk2 web_mapwalk3
 
 # The Windows build, cross-compiled with MinGW-w64: build/windows/bin/ holds
-# mapwalk1.exe, mapwalk2.exe, mapwalk3.exe and draw-and-keys.exe, static and
+# mapwalk1.exe, mapwalk2.exe, mapwalk3.exe and the examples' .exe, static and
 # stripped, needing no DLL beside them.
 windows: deps
 	@cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64.cmake) -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF \
-	  -DMAPWALK_EXAMPLES=ON -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=$(abspath $(BUILD))/windows/bin >/dev/null
+	  -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=$(abspath $(BUILD))/windows/bin >/dev/null
 	@cmake --build $(BUILD)/windows -j $(JOBS)
 
 # The whole suite (unit, window, terminal, end-to-end and browser tests), without the soak.

@@ -4,7 +4,8 @@
 // width to bytes. Each row runs as one leading byte when the byte count is
 // odd, one 2-byte unit when bit 1 of the count is set, then whole units: the
 // plain set uses 4-byte units, the wide set one 4-byte unit when needed and
-// then 8-byte units. Both give the same bytes. Mode 6 writes a 1-byte image
+// then 8-byte units (a 16-byte row is one SIMD unit in WebAssembly). All give
+// the same bytes. Mode 6 writes a 1-byte image
 // into the top byte of 4-byte pixels.
 #include <cstring>
 
@@ -53,6 +54,12 @@ inline void CombineRow(const uint8_t* s, uint8_t* d, size_t n) {
   }
 }
 
+#ifdef __wasm_simd128__
+// A 16-byte tile row as one WebAssembly SIMD register (mapwalk1's loop body
+// in the page, best of 80 batches: 4.6 -> 4.4 us over two 8-byte units).
+using Row16 = uint8_t __attribute__((vector_size(16)));
+#endif
+
 template <class Op, bool Wide, int Bpp>
 void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, int32_t srcPitch,
              int32_t dstPitch) {
@@ -60,7 +67,11 @@ void Combine(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height, in
   const size_t n = size_t(width) * Bpp;
   if (Wide && n == 16) {  // the walker's 16 x 16 tiles, no per-row size tests (25 tiles: 1.20 -> 0.77 us)
     for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
+#ifdef __wasm_simd128__
+      Unit<Op, Row16>(src, dst);
+#else
       Unit<Op, uint64_t>(src, dst), Unit<Op, uint64_t>(src + 8, dst + 8);
+#endif
     return;
   }
   for (int32_t y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)

@@ -1,7 +1,6 @@
 // presenter.cpp (Windows bench) - the Windows back-ends' Presenter under a
-// program that draws walker-like frames flat out (page copy from the map
-// store, 105 pixel reads, a filled box, 105 tiles in Xor with outlines, the
-// copy onto the visible page, InKey), run under Wine by bench/windows/run.sh.
+// program that draws walker-like frames flat out on a 640 x 480 Screen
+// (bench/frame.h), run under Wine by bench/windows/run.sh.
 //
 // Measured in one run: frames per second windowless ("null") and in the GDI
 // window, in alternating rounds, and their ratio (target >= 0.90); Presenter
@@ -13,6 +12,7 @@
 #include <chrono>
 #include <string>
 
+#include "../frame.h"
 #include "backend/win32_window.h"
 #include "screen.h"
 
@@ -23,23 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 ImageBuffer* gTile = nullptr;
 
-void Frame(int step) {
-  PageCopy(2, 1);
-  int32_t cells = 0;
-  for (int cy = 0; cy < 7; ++cy)
-    for (int cx = 0; cx < 15; ++cx) cells += GetPixel(nullptr, float((cx + step) % 64), float(cy));
-  DrawLine(nullptr, 0, 40, 239, 151, 0, LineShape::FilledBox);
-  for (int cy = 0; cy < 7; ++cy)
-    for (int cx = 0; cx < 15; ++cx) {
-      const float x = float(cx * 16), y = float(40 + cy * 16);
-      PutImage(nullptr, x, y, gTile, kOmitted, kOmitted, kOmitted, kOmitted, 0, RasterMode::Xor);
-      if ((cells + cx + cy) % 3 == 0) DrawLine(nullptr, x, y, x + 15, y + 15, 4, LineShape::Box);
-    }
-  DrawLine(nullptr, 0, 40, 239, 151, 14, LineShape::Box);
-  PutPixel(nullptr, 300, 0, uint32_t(step) & 15);
-  PageCopy(1, 0);
-  InKey();
-}
+void Frame(int step) { bench::WalkerFrame(gTile, step); }
 
 struct Run {
   double fps = 0, passes = 0;
@@ -48,7 +32,7 @@ struct Run {
 // One Screen on `backend` for `seconds` of frames.
 bool Round(const char* backend, double seconds, Run& run) {
   _putenv_s("SCRBK", backend);
-  if (ScreenMode(7, 0, 3, 0, 0) != 0) return false;
+  if (ScreenRes(640, 480, 4, 3, 0, 0) != 0) return false;
   SetPages(1, 0);
   if (!gTile) {
     gTile = ImageCreate(16, 16, 0, 0, kNoColour);

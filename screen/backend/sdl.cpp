@@ -7,7 +7,8 @@
 // presenting, window changes) runs under it.
 //
 // For large displays SCRSCALE (a whole number, default 1) multiplies the
-// window's size with whole, unblurred pixels; Alt+Enter switches between the
+// window's size with whole, unblurred pixels, cut to the largest whole scale
+// that fits the desktop; Alt+Enter switches between the
 // window and full screen (letter-boxed, whole-number scale) unless flags
 // bit 2 forbids it. SDL runs only on the Presenter thread, from SDL_Init to
 // SDL_Quit, so a failed start leaves nothing behind for the next back-end.
@@ -89,13 +90,23 @@ void DestroyWindow() {
   p.window = nullptr;
 }
 
+// SCRSCALE, cut to the largest whole scale at which the window fits the
+// desktop's usable area (at least 1).
+int32_t FittingScale() {
+  Presenter& p = gPresenter;
+  SDL_Rect desk{};
+  if (SDL_GetDisplayUsableBounds(0, &desk) != 0 || desk.w <= 0 || desk.h <= 0) return p.scale;
+  return std::max(1, std::min({p.scale, desk.w / p.width, desk.h / p.height}));
+}
+
 // Full screen is a borderless window over the whole display, the picture
 // letter-boxed at a whole scale by the renderer. It needs no window
 // manager's help, so it works on any X server; windowed is the window as
 // opened, centred again.
 void SetFullScreen(bool on) {
   Presenter& p = gPresenter;
-  SDL_Rect display{0, 0, p.width * p.scale, p.height * p.scale};
+  const int32_t scale = FittingScale();
+  SDL_Rect display{0, 0, p.width * scale, p.height * scale};
   if (on && SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(p.window), &display) != 0) return;
   SDL_SetWindowBordered(p.window, on || (p.flags & ScreenFlag::Borderless) ? SDL_FALSE : SDL_TRUE);
   SDL_SetWindowSize(p.window, display.w, display.h);
@@ -108,11 +119,12 @@ void SetFullScreen(bool on) {
 // destroyed) when any of them cannot be made.
 bool CreateWindow(bool fullscreen) {
   Presenter& p = gPresenter;
+  const int32_t scale = FittingScale();
   Uint32 windowFlags = SDL_WINDOW_SHOWN;
   if (p.flags & ScreenFlag::Borderless) windowFlags |= SDL_WINDOW_BORDERLESS;
   if (p.flags & ScreenFlag::OnTop) windowFlags |= SDL_WINDOW_ALWAYS_ON_TOP;
   p.window = SDL_CreateWindow(p.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                              p.width * p.scale, p.height * p.scale, windowFlags);
+                              p.width * scale, p.height * scale, windowFlags);
   if (!p.window) return false;
   // Software rendering works everywhere (also on a virtual X server); an
   // SDL_RENDER_DRIVER setting still picks another.

@@ -91,20 +91,22 @@ int32_t KeyChar(const KeyRow& key, const EmscriptenKeyboardEvent* e) {
 }
 
 // Key-downs and key-ups; the key-state table follows both. A key-down posts
-// the key's own code when it has an extended one, then its character. Alt
-// without Ctrl is the system's and posts nothing, as in the desktop window.
+// the key's own code when it has an extended one, then its character. F10
+// and Alt without Ctrl are the system's and post nothing, as in the desktop
+// window.
 EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* e, void*) {
   KeyRow key;
   if (!FindKey(e->code, key)) return EM_FALSE;
   const bool down = type == EMSCRIPTEN_EVENT_KEYDOWN;
+  const bool system = key.vk == Vk::F10 || (e->altKey && !e->ctrlKey);
   gPage.held[key.scan] = down;
-  const int32_t ch = down && !(e->altKey && !e->ctrlKey) ? KeyChar(key, e) : 0;
+  const int32_t ch = down && !system ? KeyChar(key, e) : 0;
   // A keypad key that types a digit or '.' has Num Lock on.
   if (key.scan >= 71 && !key.extended && ((ch >= '0' && ch <= '9') || ch == '.'))
     key.vk = ch == '.' ? Vk::Decimal : Vk::Numpad0 + ch - '0';
   const uint32_t state = (e->shiftKey ? ControlKeyState::Shift : 0) |
                          (e->ctrlKey ? ControlKeyState::LeftCtrl : 0) | (key.extended ? ControlKeyState::Enhanced : 0);
-  const KeyCode code = down && !(e->altKey && !e->ctrlKey) ? TranslateKey(ch, key.scan, key.vk, state, 0) : 0;
+  const KeyCode code = down && !system ? TranslateKey(ch, key.scan, key.vk, state, 0) : 0;
   gPage.locked = true;
   if (code > 255) PostWindowKey(code);
   if (ch > 0) PostWindowKey(static_cast<int8_t>(ch));

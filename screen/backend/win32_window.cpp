@@ -9,6 +9,7 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>

@@ -1,79 +1,151 @@
-// web_test.mjs - the web build in headless Chromium: each program's canvas
-// shows the desktop's frames (SCRSHOT of a headless run) for the same keys,
-// from the keyboard and from the touch keypad; Esc ends it; the index links
-// work. Fails, never skips, when the browser or the build is missing.
-// Usage: node web_test.mjs WEB_DIR ASSET_DIR DESKTOP_PROGRAM...
+// web_test.mjs - the web build in headless Chromium on a phone (upright and on its side), a
+// HiDPI laptop and a laptop at ratio 1.25: each program's canvas shows the desktop's frames
+// (walkshot's, flame clock held as the page's is here) frame by frame for the same keys, from
+// the keyboard and each keypad button, in the colours of tests/support/colours.h, at a whole
+// number of device pixels per page pixel; F10 posts nothing; Esc ends it. The index shows
+// real thumbnails; no page asks for anything missing. Fails, never skips, when the browser or
+// the build is missing.
+// Usage: node web_test.mjs WEB_DIR ASSET_DIR WALKSHOT COLOURS_H
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { launch, serve } from './web_page.mjs';
 
-const [webDir, assetDir, ...programs] = process.argv.slice(2).map((a) => path.resolve(a));
+const [webDir, assetDir, walkshot, coloursFile] = process.argv.slice(2).map((a) => path.resolve(a));
+const programs = ['mapwalk1', 'mapwalk2', 'mapwalk3'];
 let passed = 0, failed = 0;
 const check = (ok, what) => (ok ? passed++ : (failed++, console.log('FAIL: ' + what)));
 
-// The desktop frame for the keys, then Esc: SCRSHOT writes the last one shown.
-let refDir;
+// Screens, and the device pixels per page pixel each program gets there: the largest whole
+// number that fits beside the keypad and help.
+const screens = [
+  { name: 'phone', width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true, scales: [3, 1, 1] },
+  { name: 'phone on its side', width: 844, height: 390, deviceScaleFactor: 3, isMobile: true, hasTouch: true,
+    isLandscape: true, scales: [5, 2, 2] },
+  { name: 'HiDPI laptop', width: 1440, height: 900, deviceScaleFactor: 2, scales: [8, 3, 3] },
+  { name: 'laptop at 1.25', width: 1536, height: 864, deviceScaleFactor: 1.25, scales: [5, 2, 2] },
+];
+// The keypad's directions in an order that moves at every press in all three programs.
+const padWalk = '93147862';
+
+// The shown colours as "r,g,b", as typed in colours.h.
+const shown = new Set([...fs.readFileSync(coloursFile, 'utf8').split('kShownColours')[1]
+  .matchAll(/\{(\d+), (\d+), (\d+)\}/g)].map((m) => m.slice(1).join()));
+check(shown.size === 16, `colours.h gives ${shown.size} colours`);
+
+// The desktop frame after the keys (one per frame), then Esc: SCRSHOT writes the last one shown.
+const refDir = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
 function reference(program, keys) {
-  const file = path.join(refDir, `${path.basename(program)}-${keys.length}.png`);
-  const run = spawnSync(program, [], { cwd: assetDir, input: keys + '\x1b',
-    env: { ...process.env, SCRBK: 'null', SCRSHOT: file } });
-  if (run.status !== 0 || !fs.existsSync(file)) throw new Error(`${program} gave no frame`);
-  return '/ref/' + path.basename(file);
+  const file = `${program}-${keys.replaceAll(' ', '_')}.png`;
+  if (!fs.existsSync(path.join(refDir, file)) && spawnSync(walkshot, [program], { cwd: assetDir,
+    input: keys + '\x1b', env: { ...process.env, SCRSHOT: path.join(refDir, file) } }).status !== 0)
+    throw new Error(`walkshot ${program} gave no frame`);
+  return '/ref/' + file;
 }
 
-// Whether the canvas comes to show the picture at `ref`, pixel for pixel,
-// within 100 animation frames.
-function shows(page, ref) {
-  return page.evaluate(async (ref) => {
+// In the page: the clock stands still, and an animation frame comes only when the test steps one.
+function stillClock() {
+  performance.now = () => 0;
+  const waiting = [];
+  window.requestAnimationFrame = (f) => waiting.push(f);
+  window.stepFrame = () => { for (const f of waiting.splice(0)) f(0); };
+  window.looping = () => waiting.length > 0;
+}
+
+// One frame of the page; then whether the canvas equals the picture at `url` pixel for
+// pixel, and the colours it shows.
+function frameShows(page, url) {
+  return page.evaluate(async (url) => {
+    window.stepFrame();
     const img = new Image();
-    img.src = ref;
+    img.src = url;
     await img.decode();
     const ctx = new OffscreenCanvas(img.width, img.height).getContext('2d');
     ctx.drawImage(img, 0, 0);
-    const want = ctx.getImageData(0, 0, img.width, img.height).data;
+    const want = new Uint32Array(ctx.getImageData(0, 0, img.width, img.height).data.buffer);
     const screen = document.getElementById('screen');
-    for (let i = 0; i < 100; ++i, await new Promise(requestAnimationFrame)) {
-      if (screen.width !== img.width || screen.height !== img.height) continue;
-      const got = screen.getContext('2d').getImageData(0, 0, img.width, img.height).data;
-      if (got.every((v, j) => v === want[j])) return true;
-    }
-    return false;
-  }, ref);
+    if (screen.width !== img.width || screen.height !== img.height) return [false, []];
+    const got = new Uint32Array(screen.getContext('2d').getImageData(0, 0, img.width, img.height).data.buffer);
+    const colours = new Set(got);
+    return [got.every((v, j) => v === want[j]), [...colours].map((v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join())];
+  }, url);
+}
+
+// The canvas's size in device pixels (its edges snapped to them) per page pixel, across and
+// down; whether it lies inside the window, and whether the keypad is beside it.
+function layout() {
+  const c = document.getElementById('screen'), r = c.getBoundingClientRect();
+  const device = (from, to) => Math.round(to * devicePixelRatio) - Math.round(from * devicePixelRatio);
+  return [device(r.left, r.right) / c.width, device(r.top, r.bottom) / c.height,
+    r.left >= 0 && r.right <= innerWidth && r.bottom <= innerHeight,
+    document.getElementById('pad').getBoundingClientRect().left >= r.right];
 }
 
 const browser = await launch(webDir);
-refDir = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-'));
 const { base, close: stopServer } = await serve(webDir, { '/ref/': refDir });
+const missing = [];
+async function open(screen, file) {
+  const page = await browser.newPage();
+  page.on('response', (r) => r.status() >= 400 && missing.push(r.url()));
+  await page.setViewport(screen);
+  await page.evaluateOnNewDocument(stillClock);
+  await page.goto(base + file);
+  return page;
+}
 try {
-  for (const program of programs) {
-    const name = path.basename(program);
-    const page = await browser.newPage();
-    await page.goto(base + name + '.html');
-    check(await shows(page, reference(program, ' ')), `${name}: first frame`);
-    // Main-row digits walk; the keypad's 3 with Num Lock off (headless) is Page Down and does not.
-    for (const key of ['6', 'Numpad3', '3']) await page.keyboard.press(key);
-    check(await shows(page, reference(program, ' 63')), `${name}: frame after 6 3`);
-    await page.$eval('#pad [data-code=Numpad2]', (b) => b.click());
-    check(await shows(page, reference(program, ' 632')), `${name}: frame after the keypad's 2`);
-    await page.keyboard.press('Escape');
-    await page.waitForSelector('body.ended', { timeout: 5000 }).catch(() => {});
-    const end = await page.$eval('#console', (e) => [getComputedStyle(e).color,
-      getComputedStyle(e).backgroundColor, e.textContent, e.offsetHeight > 0]);
-    check(end.join() === 'rgb(255, 255, 255),rgb(0, 0, 170),program ended\nplay again,true',
-      `${name}: ended state ${JSON.stringify(end)}`);
+  for (const screen of screens) {
+    for (const [n, name] of programs.entries()) {
+      const at = `${name} on a ${screen.name}`;
+      const page = await open(screen, name + '.html');
+      await page.waitForFunction(() => window.looping(), { polling: 20 });
+      const [first, colours] = await frameShows(page, reference(name, ' '));
+      check(first, `${at}: first frame`);
+      check(colours.length >= 5 && colours.every((c) => shown.has(c)), `${at}: colours ${colours}`);
+      const [across, down, inside, beside] = await page.evaluate(layout);
+      check(across === screen.scales[n] && down === across && inside && (beside || !screen.isLandscape),
+        `${at}: ${across} x ${down} device pixels per page pixel, inside ${inside}, keypad beside ${beside}`);
+      // Main-row digits walk; the keypad's 3 with Num Lock off (headless) is Page Down and does
+      // not; F10 posts nothing, so the 3 after it is this frame's key.
+      let keys = ' ';
+      for (const [presses, key] of [[['6'], '6'], [['Numpad3'], ' '], [['F10', '3'], '3']]) {
+        for (const press of presses) await page.keyboard.press(press);
+        check((await frameShows(page, reference(name, (keys += key))))[0], `${at}: frame after ${presses}`);
+      }
+      for (const digit of padWalk) {
+        await page.$eval(`#pad [data-code=Numpad${digit}]`, (b) => b.click());
+        check((await frameShows(page, reference(name, (keys += digit))))[0], `${at}: frame after the keypad's ${digit}`);
+      }
+      await page.$eval('#pad [data-code=Escape]', (b) => b.click());
+      await page.evaluate(() => window.stepFrame());
+      await page.waitForSelector('body.ended', { timeout: 5000 }).catch(() => {});
+      const end = await page.$eval('#console', (e) => [getComputedStyle(e).color,
+        getComputedStyle(e).backgroundColor, e.textContent, e.offsetHeight > 0,
+        ...[...e.querySelectorAll('a')].map((a) => a.getAttribute('href'))]);
+      check(end.join() === `rgb(255, 255, 255),rgb(0, 0, 170),program ended\nplay again\nall programs\n,true,/${name}.html,index.html`,
+        `${at}: ended state ${JSON.stringify(end)}`);
+      await page.close();
+    }
+    // The index: each thumbnail shows the walker's view (much of it lit, not the black rest of
+    // the screen); on the first screen, each link opens its program.
+    const page = await open(screen, 'index.html');
+    const lit = await page.$$eval('.shot img', (imgs) => imgs.map((img) => {
+      const box = img.parentElement.getBoundingClientRect(), r = img.getBoundingClientRect();
+      const ctx = new OffscreenCanvas(box.width, box.height).getContext('2d');
+      ctx.drawImage(img, r.left - box.left, r.top - box.top, r.width, r.height);
+      const px = ctx.getImageData(0, 0, box.width, box.height).data;
+      let on = 0;
+      for (let j = 0; j < px.length; j += 4) on += px[j] + px[j + 1] + px[j + 2] > 0;
+      return (on * 4) / px.length;
+    }));
+    check(lit.length === programs.length && lit.every((f) => f > 0.25), `index on a ${screen.name}: thumbnails lit ${lit}`);
+    for (const link of screen === screens[0] ? await page.$$eval('li a', (as) => as.map((a) => a.href)) : []) {
+      const response = await page.goto(link);
+      check(response.ok() && (await page.$('canvas#screen')) !== null, `index link ${link}`);
+    }
     await page.close();
   }
-  const page = await browser.newPage();
-  await page.goto(base + 'index.html');
-  const links = await page.$$eval('li a', (as) => as.map((a) => a.href));
-  const shots = await page.$$eval('li img', (is) => is.map((i) => i.complete && i.naturalWidth > 0));
-  check(links.length === programs.length && shots.every(Boolean), `index: ${links} ${shots}`);
-  for (const link of links) {
-    const response = await page.goto(link);
-    check(response.ok() && (await page.$('canvas#screen')) !== null, `index link ${link}`);
-  }
+  check(missing.length === 0, `missing: ${missing}`);
 } finally {
   await browser.close();
   stopServer();

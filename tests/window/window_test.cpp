@@ -139,6 +139,10 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   PutPixel(nullptr, 319, 199, 15);
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(319, 199, 319, 199, 0xFFFFFF), 2); }));
   EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 640) / 2, (768 - 400) / 2, 640, 400}));
+  ScreenMode(0);
+  setenv("SCRSCALE", "100", 1);  // cut to the largest whole scale that fits the 1024 x 768 desktop
+  Open();
+  EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 960) / 2, (768 - 600) / 2, 960, 600}));
 }
 
 // A frame copied to the visible page shows at the Presenter's next pass: ten frames in a row, each

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "colours.h"
@@ -157,8 +156,13 @@ class WineWindow : public ::testing::Test {
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    window = X("timeout 20 xdotool search --sync --onlyvisible --name '^" + title + "$' | head -1");
-    ASSERT_FALSE(window.empty()) << title << " showed no window under " << backend;
+    int status = 0;
+    Within(std::chrono::seconds(20), [&] {
+      window = X("xdotool search --onlyvisible --name '^" + title + "$' | head -1");
+      if (window.empty() && waitpid(pid, &status, WNOHANG) == pid) pid = -1;  // it ended
+      return !window.empty() || pid < 0;
+    });
+    ASSERT_FALSE(window.empty()) << title << " showed no window under " << backend << " (status " << status << ")";
     window.pop_back();
   }
   Image Capture(int32_t w, int32_t h) { return ClientArea(X("xwd -silent -id " + window), w, h); }
