@@ -3,7 +3,7 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test soak bench build release web deps clean
+.PHONY: run test soak bench bench-windows build release web windows deps clean
 
 deps:
 	@scripts/install-deps
@@ -29,8 +29,17 @@ web: deps
 	  -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF -DWEB_OUTPUT=$(abspath $(BUILD))/web >/dev/null
 	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD)/web-build -j $(JOBS) --target web_mapwalk1 web_mapwalk2 web_mapwalk3
 
+# The Windows build, cross-compiled with MinGW-w64: build/windows/bin/ holds
+# mapwalk1.exe, mapwalk2.exe, mapwalk3.exe and the examples' .exe, static and
+# stripped, needing no DLL beside them.
+windows: deps
+	@cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64.cmake) -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF \
+	  -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=$(abspath $(BUILD))/windows/bin >/dev/null
+	@cmake --build $(BUILD)/windows -j $(JOBS)
+
 # The whole suite (unit, window, terminal, end-to-end and browser tests), without the soak.
-test: build web
+test: build web windows
 	cd $(BUILD)/debug && ctest --output-on-failure -j $(JOBS) -LE soak
 
 # The long soak: each walker under random keys for SOAK_SECONDS, then
@@ -48,6 +57,10 @@ bench: release web
 	  case $$b in *bench_web_loop) continue;; esac; \
 	  echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/web.mjs" && node bench/web.mjs $(BUILD)/web $(BUILD)/release/bench/bench_web_loop
+
+# The Windows back-ends' benchmark under Wine on a private Xvfb.
+bench-windows: windows
+	@bench/windows/run.sh $(BUILD)/windows
 
 clean:
 	rm -rf $(BUILD)

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "backend/keydecoder.h"
-#include "backend/posix.h"
+#include "platform/terminal.h"
 #include "pages.h"
 #include "screen.h"
 

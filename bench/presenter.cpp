@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame.h"
 #include "measure.h"
 #include "pages.h"
 #include "screen.h"
@@ -150,29 +151,7 @@ bool OpenScene(bool sdl) {
   return gTile != nullptr;
 }
 
-// Drawing calls of one frame below, each taking the screen lock once.
-constexpr int kLocksPerFrame = 2 + 105 + 1 + 105 + 35 + 1 + 8;
-
-// One frame of the walker's shape (15 x 7 cells of 16 x 16 pixels) with the
-// frame number in eight marker pixels at (600..607, 0).
-void Frame(int step) {
-  using namespace scr;
-  PageCopy(2, 1);
-  int32_t cells = 0;
-  for (int cy = 0; cy < 7; ++cy)
-    for (int cx = 0; cx < 15; ++cx) cells += GetPixel(nullptr, float((cx + step) % 64), float(cy));
-  DrawLine(nullptr, 0, 40, 239, 151, 0, LineShape::FilledBox);
-  for (int cy = 0; cy < 7; ++cy)
-    for (int cx = 0; cx < 15; ++cx) {
-      const float x = float(cx * 16), y = float(40 + cy * 16);
-      PutImage(nullptr, x, y, gTile, kOmitted, kOmitted, kOmitted, kOmitted, 0, RasterMode::Xor);
-      if ((cells + cx + cy) % 3 == 0) DrawLine(nullptr, x, y, x + 15, y + 15, 4, LineShape::Box);
-    }
-  DrawLine(nullptr, 0, 40, 239, 151, 14, LineShape::Box);
-  for (int k = 0; k < 8; ++k) PutPixel(nullptr, float(600 + k), 0, uint32_t(step >> (4 * k)) & 15);
-  PageCopy(1, 0);
-  InKey();
-}
+void Frame(int step) { bench::WalkerFrame(gTile, step); }
 
 struct Run {
   double fps = 0;       // wall time
@@ -294,7 +273,7 @@ int main() {
     scr::CloseScreen();
   }
   std::printf("  screen lock and unlock: windowless %5.1f ns, SDL %5.1f ns (about %d calls a frame)\n",
-              lockNull.best, lockSdl.best, kLocksPerFrame);
+              lockNull.best, lockSdl.best, bench::kLocksPerFrame);
 
   // 2. Presenter passes seen in the window while the program draws flat out.
   if (!OpenScene(true)) return 2;

@@ -138,6 +138,25 @@ void DrawRect(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, int
 // Straight segments
 // ---------------------------------------------------------------------------
 
+// a * b = q * m + r, exactly, for a, b <= m < 2^63: the product's 128 bits
+// from 32-bit halves, then divided one bit at a time (once per segment).
+void MulDiv(uint64_t a, uint64_t b, uint64_t m, uint64_t& q, uint64_t& r) {
+  const uint64_t aLo = a & 0xFFFFFFFFu, aHi = a >> 32, bLo = b & 0xFFFFFFFFu, bHi = b >> 32;
+  const uint64_t low = aLo * bLo, mid1 = aHi * bLo, mid2 = aLo * bHi;
+  const uint64_t mid = (low >> 32) + (mid1 & 0xFFFFFFFFu) + (mid2 & 0xFFFFFFFFu);
+  const uint64_t hi = aHi * bHi + (mid1 >> 32) + (mid2 >> 32) + (mid >> 32);
+  const uint64_t lo = (mid << 32) | (low & 0xFFFFFFFFu);
+  q = r = 0;
+  for (int bit = 127; bit >= 0; --bit) {  // r < m < 2^63, so 2r + 1 fits
+    r = (r << 1) | ((bit >= 64 ? hi >> (bit - 64) : lo >> bit) & 1);
+    q <<= 1;
+    if (r >= m) {
+      r -= m;
+      q |= 1;
+    }
+  }
+}
+
 // Position i of the segment (0 at the first point) steps the major axis by i
 // and the minor axis by floor((2 * i * minor + major) / (2 * major)): exact
 // integer rounding. Only the positions whose major coordinate lies in the view
@@ -165,9 +184,13 @@ void DrawSegment(DrawContext& d, Screen& s, int64_t x1, int64_t y1, int64_t x2, 
   const int64_t den = 2 * major;
   int64_t q = 0, r = 0;
   if (major > 0) {
-    const __int128 num = __int128(2) * iLo * minor + major;
-    q = int64_t(num / den);
-    r = int64_t(num % den);
+    // (2 * iLo * minor + major) / den, with iLo * minor = k * major + rest:
+    // q = k + (2 * rest >= major), r = 2 * rest + major - den * that bit.
+    uint64_t k, rest;
+    MulDiv(uint64_t(iLo), uint64_t(minor), uint64_t(major), k, rest);
+    const bool up = 2 * rest >= uint64_t(major);
+    q = int64_t(k) + up;
+    r = int64_t(2 * rest) + major - (up ? den : 0);
   }
   const bool solid = style == 0xFFFF;
   int64_t firstRow = INT64_MAX, lastRow = INT64_MIN;

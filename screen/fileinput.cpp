@@ -4,17 +4,13 @@
 // A file number 1..255 names a FileSlot; an input statement is BeginInput(n)
 // then InputInt(v). Reading is tolerant: a missing file, an unopened number
 // and the end of a file all read as 0 and leave no error behind.
-#include <fcntl.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "state.h"
 
 namespace scr {
@@ -57,26 +53,11 @@ void CloseAllAtExit() { CloseAllFiles(); }
 // FIFO with no writer would otherwise block the open), and directories, which
 // open but cannot be read, are refused.
 int32_t OpenStream(FileSlot& slot, const char* name) {
-  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 2;
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    return 2;
-  }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  slot.stream = fdopen(fd, "rb");
-  if (slot.stream == nullptr) {
-    ::close(fd);
-    return 2;
-  }
+  slot.stream = platform::OpenForReading(name);
+  if (slot.stream == nullptr) return 2;
   slot.buffer = new char[kStreamBuffer];
   setvbuf(slot.stream, slot.buffer, _IOFBF, kStreamBuffer);
-  if (fseeko(slot.stream, 0, SEEK_END) != 0 || ftello(slot.stream) < 0 ||
-      fseeko(slot.stream, 0, SEEK_SET) != 0)
-    return 1;
-  return 0;
+  return platform::StreamHasSize(slot.stream) ? 0 : 1;
 }
 
 // One character of input (0..255, -1 at the end).
@@ -84,7 +65,7 @@ int32_t ReadInputChar() {
   FileSlot* slot = gLayer.input.slot;
   if (!SlotOpen(slot)) return kEndOfInput;
   if (slot->putBackCount > 0) return slot->putBack[--slot->putBackCount];
-  const int c = slot->stream ? getc_unlocked(slot->stream) : EOF;
+  const int c = slot->stream ? std::getc(slot->stream) : EOF;
   return c == EOF ? kEndOfInput : c;
 }
 
@@ -182,11 +163,6 @@ uint32_t DecimalPattern(const char* p) {
   if (overflow) return UINT32_MAX;
   const uint32_t value = static_cast<uint32_t>(magnitude);
   return negative ? 0u - value : value;
-}
-
-locale_t CLocale() {
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  return c;
 }
 
 // Rounds to the nearest whole number, halves to the even neighbour, whatever
@@ -334,9 +310,7 @@ double StrToDouble(const std::string& token) {
     if (ch == 'D') ch = 'E';
     if (ch == 'd') ch = 'e';
   }
-  const locale_t c = CLocale();
-  return c != static_cast<locale_t>(0) ? strtod_l(copy.c_str(), nullptr, c)
-                                       : strtod(copy.c_str(), nullptr);
+  return platform::StrToDoubleC(copy.c_str());
 }
 
 int32_t InputInt(int32_t& target) {

@@ -2,14 +2,14 @@
 //
 // While a Screen is open its Presenter posts into the window ring (under the
 // platform lock) and InKey pops from it under LockScreen. Otherwise InKey
-// reads the console itself: on Linux the console is standard input (a
-// terminal in raw mode, or a pipe or file), decoded by the key decoder.
+// reads the console itself: standard input, a terminal in raw mode, a pipe or
+// a file decoded into keys, or a console's key records.
 #include <cstdint>
 
 #include "backend/backend.h"
-#include "backend/posix.h"
 #include "keys.h"
 #include "lock.h"
+#include "platform/platform.h"
 
 namespace scr {
 
@@ -73,13 +73,16 @@ void HandleConsoleKeyRecord(const ConsoleKeyRecord& record) {
 
 namespace {
 
+// Standard input's pending keys into the console ring: a console's key
+// records through the Alt-numpad rule, decoded bytes as they are.
 void ConsolePollKeys() {
-  TermKeyReader& reader = StdinKeys();
-  reader.Poll();
+  platform::PollInput();
+  ConsoleKeyRecord record;
+  while (platform::TakeInputRecord(record)) HandleConsoleKeyRecord(record);
   KeyCode code;
-  while (reader.Take(code)) gLayer.consoleKeys.Post(code);
+  while (platform::TakeInputKey(code)) gLayer.consoleKeys.Post(code);
   // A terminal that hung up ends the program once its last keys have been read.
-  if (gLayer.consoleKeys.Empty() && reader.HungUp()) TermHangUp();
+  if (gLayer.consoleKeys.Empty()) platform::EndIfHungUp();
 }
 
 }  // namespace

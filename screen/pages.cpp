@@ -8,10 +8,10 @@
 #include <new>
 
 #include "backend/backend.h"
-#include "backend/posix.h"
 #include "lock.h"
 #include "modes.h"
 #include "pixels.h"
+#include "platform/platform.h"
 #include "screenshot.h"
 #include "textview.h"
 
@@ -22,6 +22,8 @@ namespace {
 // Refuse page stores beyond this size: the pages are filled at opening, and
 // an overcommitted giant block would only fail later, in the middle of a fill.
 constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
+// Pages start on cache-line boundaries (see OpenScreen).
+constexpr std::align_val_t kPageAlign{64};
 
 void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
   auto& cells = s.textCells[size_t(page)];
@@ -32,9 +34,9 @@ void FillTextCells(Screen& s, int32_t page, int32_t firstRow, int32_t lastRow) {
 
 // The window title: the executable's file name without the text from its last ".".
 std::string ProgramTitle() {
-  std::string name = ExecutablePath();
+  std::string name = platform::ExecutablePath();
   if (name.empty() && gLayer.argv && gLayer.argv[0]) name = gLayer.argv[0];
-  if (size_t slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
+  name = platform::FileNamePart(name);
   if (size_t dot = name.find_last_of('.'); dot != std::string::npos) name.erase(dot);
   return name;
 }
@@ -105,7 +107,7 @@ int32_t OpenScreen(OpenRequest r) {
 
   auto* s = new (std::nothrow) Screen;
   if (!s) return SetError(4);
-  s->pageStore = static_cast<uint8_t*>(std::aligned_alloc(64, size_t(pageBytes * r.pages)));
+  s->pageStore = static_cast<uint8_t*>(::operator new(size_t(pageBytes * r.pages), kPageAlign, std::nothrow));
   if (!s->pageStore) {
     delete s;
     return SetError(4);
@@ -137,7 +139,7 @@ int32_t OpenScreen(OpenRequest r) {
   BackendOpenArgs args{s->title.c_str(), s->width, s->windowHeight, s->depth, s->refresh, s->flags};
   s->backend = StartBackend(args);
   if (!s->backend) {
-    std::free(s->pageStore);
+    ::operator delete(s->pageStore, kPageAlign);
     delete s;
     return SetError(1);
   }
@@ -181,7 +183,7 @@ void CloseScreen() {
   s->backend->close();
   WriteScreenshotIfAsked(*s);
   gLayer.screen = nullptr;
-  std::free(s->pageStore);
+  ::operator delete(s->pageStore, kPageAlign);
   delete s;
 }
 

@@ -1,10 +1,14 @@
 // screenshot.cpp - SCRSHOT: the visible page written as a PNG file when the
 // Screen closes, through the colours it is shown in, at the Screen's size.
-#include <png.h>
-
-#include <csetjmp>
+//
+// The writer is a small one of its own, the same on every platform: the
+// rows go into the file's zlib stream as stored (uncompressed) blocks, which
+// every PNG reader takes; a screenshot is a test's or a user's single file,
+// so its size does not matter.
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "screenshot.h"
@@ -29,41 +33,87 @@ uint32_t ShownRgb(const Screen& s, const uint8_t* row, int32_t x) {
   }
 }
 
+// Appends by resize and copy (GCC 12's range insert warns falsely under LTO).
+void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
+  const size_t at = out.size();
+  out.resize(at + n);
+  if (n > 0) std::memcpy(out.data() + at, data, n);
+}
+
+void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
+  const uint8_t bytes[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+  Append(out, bytes, 4);
+}
+
+uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0) {
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// Length, type, data and the CRC of type and data.
+void PutChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  PutBe32(png, uint32_t(data.size()));
+  const size_t start = png.size();
+  Append(png, type, 4);
+  Append(png, data.data(), data.size());
+  PutBe32(png, Crc32(png.data() + start, png.size() - start));
+}
+
+// A zlib stream of stored deflate blocks (at most 65535 bytes each) and the Adler-32 sum.
+std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& raw) {
+  std::vector<uint8_t> z = {0x78, 0x01};
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(raw.size() - at, 65535);
+    const bool last = at + n == raw.size();
+    const uint8_t header[5] = {uint8_t(last), uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)};
+    Append(z, header, 5);
+    Append(z, raw.data() + at, n);
+    at += n;
+  } while (at < raw.size());
+  uint32_t a = 1, b = 0;
+  for (uint8_t byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  PutBe32(z, (b << 16) | a);
+  return z;
+}
+
 }  // namespace
 
 bool WritePagePng(const Screen& s, const char* path) {
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  std::vector<uint8_t> line(size_t(s.width) * 3);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, png_uint_32(s.width), png_uint_32(s.height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
+  // Filter byte 0 then the RGB bytes of each row.
+  const size_t lineBytes = 1 + size_t(s.width) * 3;
+  std::vector<uint8_t> raw(lineBytes * size_t(s.height));
   for (int32_t y = 0; y < s.height; ++y) {
     const uint8_t* row = s.visible + size_t(y) * size_t(s.pitch);
+    uint8_t* out = raw.data() + size_t(y) * lineBytes;
+    *out++ = 0;
     for (int32_t x = 0; x < s.width; ++x) {
-      uint32_t rgb = ShownRgb(s, row, x);
-      line[3 * size_t(x)] = uint8_t(rgb >> 16);
-      line[3 * size_t(x) + 1] = uint8_t(rgb >> 8);
-      line[3 * size_t(x) + 2] = uint8_t(rgb);
+      const uint32_t rgb = ShownRgb(s, row, x);
+      *out++ = uint8_t(rgb >> 16);
+      *out++ = uint8_t(rgb >> 8);
+      *out++ = uint8_t(rgb);
     }
-    png_write_row(png, line.data());
   }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(f) == 0;
+  std::vector<uint8_t> ihdr;
+  PutBe32(ihdr, uint32_t(s.width));
+  PutBe32(ihdr, uint32_t(s.height));
+  const uint8_t format[5] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, no filter choice, no interlace
+  Append(ihdr, format, 5);
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  PutChunk(png, "IHDR", ihdr);
+  PutChunk(png, "IDAT", StoredZlib(raw));
+  PutChunk(png, "IEND", {});
+  std::FILE* f = std::fopen(path, "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(png.data(), 1, png.size(), f) == png.size();
+  return std::fclose(f) == 0 && written;
 }
 
 void WriteScreenshotIfAsked(const Screen& s) {

@@ -6,7 +6,7 @@
 // They all live in `gLayer` below and are used by the program's thread only,
 // except what the Presenter shares under the platform lock (see `shown`).
 // Each back-end keeps its Presenter's own state in its file, and the
-// terminal's saved settings live with the platform code (backend/posix.cpp).
+// terminal's saved settings live with the platform code (platform/terminal.cpp).
 //
 // Internal header: the screen layer's sources include it; its modules'
 // operations are declared in their own headers.

@@ -1,9 +1,8 @@
 // backend.cpp - the back-end table and the choice among its entries.
 #include "backend/backend.h"
 
-#include <strings.h>
-
 #include <chrono>
+#include <cctype>
 #include <cstdlib>
 #include <thread>
 
@@ -13,13 +12,22 @@ extern const Backend kNullBackend;
 #ifdef SCREEN_HAVE_SDL
 extern const Backend kSdlBackend;
 #endif
-#ifdef __EMSCRIPTEN__
+#if defined(__EMSCRIPTEN__)
 extern const Backend kWebBackend;
+#elif defined(_WIN32)
+extern const Backend kDirectXBackend, kGdiBackend, kOpenGlBackend;
 #else
 extern const Backend kTermBackend;
 #endif
 
 namespace {
+
+// Names compare ignoring letter case.
+bool SameName(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b)
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+  return *a == *b;
+}
 
 // Tried in this order when a Screen opens; only what was built is listed.
 // Add a back-end by defining its record in a file of its own and listing it here.
@@ -27,8 +35,12 @@ const Backend* const kBackendTable[] = {
 #ifdef SCREEN_HAVE_SDL
     &kSdlBackend,
 #endif
-#ifdef __EMSCRIPTEN__
+#if defined(__EMSCRIPTEN__)
     &kWebBackend,
+#elif defined(_WIN32)
+    &kDirectXBackend,
+    &kGdiBackend,
+    &kOpenGlBackend,
 #else
     &kTermBackend,
 #endif
@@ -47,7 +59,7 @@ bool TryOpen(const Backend* b, const BackendOpenArgs& args) {
 const Backend* TryRound(const BackendOpenArgs& args, const char* wanted) {
   if (wanted && *wanted) {
     for (const Backend* b : kBackendTable)
-      if (strcasecmp(b->name, wanted) == 0 && TryOpen(b, args)) return b;
+      if (SameName(b->name, wanted) && TryOpen(b, args)) return b;
   }
   for (const Backend* b : kBackendTable)
     if (TryOpen(b, args)) return b;
@@ -58,7 +70,7 @@ const Backend* TryRound(const BackendOpenArgs& args, const char* wanted) {
 
 const Backend* StartBackend(const BackendOpenArgs& args) {
   const char* wanted = std::getenv("SCRBK");
-  if (args.flags == -1 || (wanted && strcasecmp(wanted, "null") == 0)) {
+  if (args.flags == -1 || (wanted && SameName(wanted, "null"))) {
     kNullBackend.open(args);
     return &kNullBackend;
   }

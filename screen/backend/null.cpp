@@ -11,7 +11,7 @@
 #include <cassert>
 
 #include "backend/backend.h"
-#include "backend/posix.h"
+#include "platform/platform.h"
 
 namespace scr {
 
@@ -21,21 +21,28 @@ bool gLocked = false;
 
 // While a Screen is open, keys follow a window's rules.
 int Open(const BackendOpenArgs&) {
-  StdinKeys().SetWindowRules(true);
+  platform::SetInputWindowRules(true);
   return 0;
 }
-void Close() { StdinKeys().SetWindowRules(false); }
+void Close() { platform::SetInputWindowRules(false); }
 void Lock() {
   assert(!gLocked && "the platform lock is taken at the outermost level only");
   gLocked = true;
 }
 void Unlock() { gLocked = false; }
 
+// A console's key records count as a window's key-downs would: their
+// translated code when there is one.
 void PollKeys() {
-  TermKeyReader& in = StdinKeys();
-  in.Poll();
+  platform::PollInput();
   KeyCode code;
-  if (in.Take(code)) PostWindowKey(code);
+  ConsoleKeyRecord r;
+  while (platform::TakeInputRecord(r)) {
+    if (!r.down || r.repeat < 1) continue;
+    code = TranslateKey(r.ch, r.scan, r.vk, r.state, 0);
+    if (code != -1) return PostWindowKey(code);
+  }
+  if (platform::TakeInputKey(code)) PostWindowKey(code);
 }
 
 }  // namespace

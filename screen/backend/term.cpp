@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "backend/backend.h"
-#include "backend/posix.h"
+#include "platform/terminal.h"
 #include "backend/presenter.h"
 #include "backend/term_picture.h"
 

@@ -1,4 +1,5 @@
-// Keys: InKey from the console (a pipe) and a Screen's window ring, console key records, TranslateKey.
+// Keys: InKey from the console (a pipe) and a Screen's window ring, console key records, TranslateKey,
+// the key-state table.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -6,7 +7,8 @@
 #include <vector>
 
 #include "screen.h"
-#include "backend/posix.h"
+#include "platform/terminal.h"
+#include "backend/vkstate.h"
 #include "keys.h"
 #include "testing.h"
 
@@ -127,3 +129,28 @@ TEST(TranslateKey, CasesAndTheKeypadWithNumLockOffAndOn) {
 }
 
 }  // namespace
+
+// The key-state table from a keyboard state: each key sets its scan code;
+// the keypad's two keys and both Shifts share theirs; keys outside the 86
+// scan codes (keypad 5 and minus's own codes, Print Screen) set nothing.
+// From a device state by scan code, a grey key sets its plain twin.
+TEST(KeyStates, FromVirtualKeysAndFromScanCodes) {
+  const struct { int vk; std::vector<int> held; } kVirtual[] = {
+      {VirtualKey::Escape, {1}}, {'A', {30}}, {VirtualKey::Numpad0 + 8, {72}}, {VirtualKey::Up, {72}},
+      {VirtualKey::Subtract, {12}}, {VirtualKey::Divide, {53}}, {VirtualKey::Shift, {42, 54}},
+      {VirtualKey::F12, {88}}, {VirtualKey::Apps, {93}}, {VirtualKey::Numpad0 + 5, {}}, {VirtualKey::Snapshot, {}},
+  };
+  for (const auto& c : kVirtual) {
+    uint8_t vk[256] = {}, held[128];
+    vk[c.vk] = 0x80;
+    KeyStatesFromVirtualKeys(vk, held);
+    std::vector<int> got;
+    for (int s = 0; s < 128; ++s)
+      if (held[s]) got.push_back(s);
+    EXPECT_EQ(got, c.held) << "virtual key " << c.vk;
+  }
+  uint8_t scans[256] = {}, held[128];
+  scans[72 + 128] = scans[76] = scans[29] = 0x80;  // grey Up; keypad 5 and Ctrl
+  KeyStatesFromScanCodes(scans, held);
+  EXPECT_TRUE(held[72] && held[29] && !held[76]);
+}

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "screen.h"
-#include "backend/posix.h"
+#include "platform/terminal.h"
 #include "keys.h"
 
 using namespace scr;

@@ -1,7 +1,7 @@
-// posix.cpp - the platform's terminal and process services: standard input
-// read as keys, the terminal's raw mode and its restoring at exit, on signals
-// and on a hang-up, its size, writing to it, and the executable's path.
-#include "backend/posix.h"
+// terminal.cpp - the POSIX terminal: standard input read as keys, the
+// terminal's raw mode and its restoring at exit, on signals and on a hang-up,
+// its size, and writing to it.
+#include "platform/terminal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -270,7 +270,7 @@ void TermHangUp() {
 }
 
 // ---------------------------------------------------------------------------
-// Output, size and path
+// Output and size
 // ---------------------------------------------------------------------------
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
@@ -299,16 +299,6 @@ bool TerminalSize(int32_t& columns, int32_t& rows) {
   columns = ws.ws_col;
   rows = ws.ws_row;
   return true;
-}
-
-std::string ExecutablePath() {
-  std::string path(256, '\0');
-  for (;;) {
-    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) return "";
-    if (size_t(n) < path.size()) return path.substr(0, size_t(n));
-    path.resize(path.size() * 2);
-  }
 }
 
 }  // namespace scr

@@ -1,7 +1,6 @@
-// posix.h - the platform's terminal and process services, for the core's
-// console and keyboard and for the back-ends: standard input read as keys,
-// the terminal's raw mode and its restoring, its size, writing to it, and
-// the executable's path.
+// terminal.h - the POSIX terminal, for the platform layer (posix.cpp) and the
+// terminal back-end: standard input read as keys, the terminal's raw mode and
+// its restoring, its size, and writing to it.
 #pragma once
 
 #include <atomic>
@@ -94,7 +93,7 @@ void WatchTerminalResize(bool on);
 bool TerminalResized();
 
 // ---------------------------------------------------------------------------
-// Output, size and path
+// Output and size
 // ---------------------------------------------------------------------------
 
 // Whether standard output is a terminal.
@@ -104,7 +103,5 @@ bool StdoutIsTerminal();
 bool WriteAll(int fd, const char* data, size_t n);
 // The size in cells of the terminal standard output is; false when it reports none.
 bool TerminalSize(int32_t& columns, int32_t& rows);
-// The running executable's full path ("" when unknown).
-std::string ExecutablePath();
 
 }  // namespace scr

@@ -1,0 +1,213 @@
+// directx.cpp - the "DirectX" back-end: DirectDraw presents (a windowed
+// primary surface with a clipper, an offscreen surface of the page, Blt),
+// and the DirectInput keyboard fills the key-state table.
+//
+// Both DLLs are loaded by name when the window starts, so a system without
+// them only makes this back-end fail and the next one open. An 8-bit primary
+// surface shows the page's bytes through a DirectDraw palette; any other
+// (Wine shows palettised surfaces black, and desktops are 32-bit today) gets
+// a 32-bit offscreen surface into which the rows are converted through the
+// shown colours.
+#include <initguid.h>  // the DirectInput GUIDs, defined here rather than linked
+
+#include <ddraw.h>
+#include <dinput.h>
+
+#include <cstring>
+
+#include "backend/vkstate.h"
+#include "backend/win32_window.h"
+
+namespace scr {
+
+namespace {
+
+using DirectDrawCreateFn = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown*);
+using DirectInput8CreateFn = HRESULT(WINAPI*)(HINSTANCE, DWORD, REFIID, LPVOID*, LPUNKNOWN);
+
+struct DirectX {
+  HMODULE ddrawDll = nullptr, dinputDll = nullptr;
+  IDirectDraw* draw = nullptr;
+  IDirectDrawSurface* primary = nullptr;
+  IDirectDrawSurface* page = nullptr;  // offscreen, width x height
+  IDirectDrawClipper* clipper = nullptr;
+  IDirectDrawPalette* palette = nullptr;  // 8-bit primary only
+  IDirectInput8A* input = nullptr;
+  IDirectInputDevice8A* keyboard = nullptr;
+  bool eightBit = false;
+  int32_t width = 0, height = 0;
+};
+
+DirectX gDx;
+
+template <typename T>
+void Release(T*& p) {
+  if (p) p->Release();
+  p = nullptr;
+}
+
+void Finish() {
+  DirectX& d = gDx;
+  if (d.keyboard) d.keyboard->Unacquire();
+  Release(d.keyboard);
+  Release(d.input);
+  Release(d.palette);
+  Release(d.page);
+  Release(d.clipper);
+  Release(d.primary);
+  Release(d.draw);
+  if (d.dinputDll) FreeLibrary(d.dinputDll);
+  if (d.ddrawDll) FreeLibrary(d.ddrawDll);
+  d = DirectX{};
+}
+
+// The keyboard as 256 buttons by scan code (the layout DirectInput's own
+// keyboard format has), built here so no DirectInput library is linked.
+const DIDATAFORMAT* KeyboardFormat() {
+  static DIOBJECTDATAFORMAT objects[256];
+  static const DIDATAFORMAT format = [] {
+    for (DWORD i = 0; i < 256; ++i)
+      objects[i] = DIOBJECTDATAFORMAT{&GUID_Key, i, DIDFT_BUTTON | DIDFT_MAKEINSTANCE(i) | DIDFT_OPTIONAL, 0};
+    return DIDATAFORMAT{sizeof(DIDATAFORMAT), sizeof(DIOBJECTDATAFORMAT), DIDF_RELAXIS, 256, 256, objects};
+  }();
+  return &format;
+}
+
+// The DirectInput keyboard; without it the window's keyboard state serves.
+void StartKeyboard(HWND window) {
+  DirectX& d = gDx;
+  d.dinputDll = LoadLibraryA("dinput8.dll");
+  auto create = d.dinputDll ? reinterpret_cast<DirectInput8CreateFn>(
+                                  reinterpret_cast<void*>(GetProcAddress(d.dinputDll, "DirectInput8Create")))
+                            : nullptr;
+  if (!create || FAILED(create(GetModuleHandleA(nullptr), DIRECTINPUT_VERSION, IID_IDirectInput8A,
+                               reinterpret_cast<void**>(&d.input), nullptr)))
+    return;
+  if (FAILED(d.input->CreateDevice(GUID_SysKeyboard, &d.keyboard, nullptr)) ||
+      FAILED(d.keyboard->SetDataFormat(KeyboardFormat())) ||
+      FAILED(d.keyboard->SetCooperativeLevel(window, DISCL_FOREGROUND | DISCL_NONEXCLUSIVE))) {
+    Release(d.keyboard);
+    return;
+  }
+  d.keyboard->Acquire();
+}
+
+bool Start(HWND window, int32_t width, int32_t height) {
+  DirectX& d = gDx;
+  d = DirectX{};
+  d.width = width;
+  d.height = height;
+  d.ddrawDll = LoadLibraryA("ddraw.dll");
+  auto create = d.ddrawDll ? reinterpret_cast<DirectDrawCreateFn>(
+                                 reinterpret_cast<void*>(GetProcAddress(d.ddrawDll, "DirectDrawCreate")))
+                           : nullptr;
+  if (!create || FAILED(create(nullptr, &d.draw, nullptr)) ||
+      FAILED(d.draw->SetCooperativeLevel(window, DDSCL_NORMAL))) {
+    Finish();
+    return false;
+  }
+  DDSURFACEDESC desc{};
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DDSD_CAPS;
+  desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+  bool ok = SUCCEEDED(d.draw->CreateSurface(&desc, &d.primary, nullptr)) &&
+            SUCCEEDED(d.draw->CreateClipper(0, &d.clipper, nullptr)) &&
+            SUCCEEDED(d.clipper->SetHWnd(0, window)) && SUCCEEDED(d.primary->SetClipper(d.clipper));
+  DDPIXELFORMAT format{};
+  format.dwSize = sizeof format;
+  ok = ok && SUCCEEDED(d.primary->GetPixelFormat(&format));
+  d.eightBit = ok && (format.dwFlags & DDPF_PALETTEINDEXED8);
+  if (ok && d.eightBit) {
+    PALETTEENTRY black[256] = {};
+    ok = SUCCEEDED(d.draw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, black, &d.palette, nullptr)) &&
+         SUCCEEDED(d.primary->SetPalette(d.palette));
+  }
+  if (ok) {
+    DDSURFACEDESC page{};
+    page.dwSize = sizeof page;
+    page.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+    page.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+    page.dwWidth = DWORD(width);
+    page.dwHeight = DWORD(height);
+    page.ddpfPixelFormat.dwSize = sizeof page.ddpfPixelFormat;
+    page.ddpfPixelFormat.dwFlags = d.eightBit ? DDPF_RGB | DDPF_PALETTEINDEXED8 : DDPF_RGB;
+    page.ddpfPixelFormat.dwRGBBitCount = d.eightBit ? 8 : 32;
+    if (!d.eightBit) {
+      page.ddpfPixelFormat.dwRBitMask = 0xFF0000;
+      page.ddpfPixelFormat.dwGBitMask = 0x00FF00;
+      page.ddpfPixelFormat.dwBBitMask = 0x0000FF;
+    }
+    ok = SUCCEEDED(d.draw->CreateSurface(&page, &d.page, nullptr));
+  }
+  if (!ok) {
+    Finish();
+    return false;
+  }
+  StartKeyboard(window);
+  return true;
+}
+
+void Update(const Frame& frame, int32_t first, int32_t last) {
+  DirectX& d = gDx;
+  if (d.eightBit && frame.paletteChanged) {
+    PALETTEENTRY entries[256];
+    for (int i = 0; i < 256; ++i) {
+      const uint32_t c = frame.colours[i];
+      entries[i] = PALETTEENTRY{BYTE(c >> 16), BYTE(c >> 8), BYTE(c), 0};
+    }
+    d.palette->SetEntries(0, 0, 256, entries);
+  }
+  DDSURFACEDESC desc{};
+  desc.dwSize = sizeof desc;
+  if (d.page->IsLost() == DDERR_SURFACELOST) d.page->Restore();
+  if (FAILED(d.page->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr))) return;
+  auto* bits = static_cast<uint8_t*>(desc.lpSurface);
+  for (int32_t y = first; y <= last; ++y) {
+    uint8_t* row = bits + size_t(y) * size_t(desc.lPitch);
+    if (d.eightBit && frame.bytesPerPixel == 1)
+      std::memcpy(row, frame.pixels.data() + size_t(y) * size_t(frame.width), size_t(frame.width));
+    else
+      FrameRowToRgb(frame, y, reinterpret_cast<uint32_t*>(row));
+  }
+  d.page->Unlock(nullptr);
+}
+
+void Present(HWND window, const RECT& picture, const RECT& client, int32_t, int32_t) {
+  DirectX& d = gDx;
+  if (d.primary->IsLost() == DDERR_SURFACELOST) d.primary->Restore();
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  if (picture.left > 0 || picture.top > 0) {  // the bars around a full-screen picture
+    DDBLTFX fx{};
+    fx.dwSize = sizeof fx;
+    RECT all = client;
+    OffsetRect(&all, origin.x, origin.y);
+    d.primary->Blt(&all, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+  }
+  RECT target = picture;
+  OffsetRect(&target, origin.x, origin.y);
+  RECT source{0, 0, d.width, d.height};
+  d.primary->Blt(&target, d.page, &source, DDBLT_WAIT, nullptr);
+}
+
+bool KeyStates(uint8_t held[128]) {
+  DirectX& d = gDx;
+  if (!d.keyboard) return false;
+  uint8_t state[256];
+  if (FAILED(d.keyboard->GetDeviceState(sizeof state, state))) {
+    d.keyboard->Acquire();  // lost with the focus: taken again when it returns
+    return false;
+  }
+  KeyStatesFromScanCodes(state, held);
+  return true;
+}
+
+const Surface kDxSurface = {Start, Update, Present, Finish, KeyStates};
+
+int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kDxSurface, args); }
+
+}  // namespace
+
+extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
+
+}  // namespace scr

@@ -1,0 +1,92 @@
+// gdi.cpp - the "GDI" back-end: the page's rows as a device-independent
+// bitmap of one byte per pixel through a 256-entry colour table.
+//
+// update only takes the new colour table (the Frame keeps the rows); present
+// hands the bitmap to StretchDIBits, which converts it to the screen's format.
+#include <cstring>
+#include <vector>
+
+#include "backend/win32_window.h"
+
+namespace scr {
+
+namespace {
+
+struct Bitmap {
+  BITMAPINFOHEADER header;
+  RGBQUAD colours[256];
+};
+
+struct Gdi {
+  Bitmap bitmap{};
+  const Frame* frame = nullptr;
+  // Pages of more than one byte per pixel, or rows of a width that is no
+  // multiple of 4 (bitmap rows are), are shown as 32-bit rows converted here.
+  bool converted = false;
+  std::vector<uint32_t> rgb;
+};
+
+Gdi gGdi;
+
+bool Start(HWND, int32_t width, int32_t height) {
+  Bitmap& b = gGdi.bitmap;
+  b = Bitmap{};
+  b.header.biSize = sizeof b.header;
+  b.header.biWidth = width;
+  b.header.biHeight = -height;  // top-down rows, as in the page
+  b.header.biPlanes = 1;
+  b.header.biBitCount = 8;
+  b.header.biCompression = BI_RGB;
+  b.header.biClrUsed = 256;
+  return true;
+}
+
+void Update(const Frame& frame, int32_t first, int32_t last) {
+  Gdi& g = gGdi;
+  g.frame = &frame;
+  g.converted = frame.bytesPerPixel != 1 || frame.width % 4 != 0;
+  g.bitmap.header.biBitCount = g.converted ? 32 : 8;
+  if (!g.converted) {
+    // 0xRRGGBB in memory is blue, green, red, 0: an RGBQUAD.
+    static_assert(sizeof(RGBQUAD) == sizeof(uint32_t));
+    std::memcpy(g.bitmap.colours, frame.colours, sizeof g.bitmap.colours);
+    return;
+  }
+  g.rgb.resize(size_t(frame.width) * size_t(frame.height));
+  for (int32_t y = first; y <= last; ++y) FrameRowToRgb(frame, y, g.rgb.data() + size_t(y) * size_t(frame.width));
+}
+
+// In a window, rows first..last as a bitmap of their own; in full screen
+// the whole page, scaled, with black bars around it.
+void Present(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last) {
+  const Frame* f = gGdi.frame;
+  if (!f) return;
+  Bitmap& b = gGdi.bitmap;
+  const int32_t pw = picture.right - picture.left, ph = picture.bottom - picture.top;
+  const bool scaled = pw != f->width || ph != f->height;
+  if (scaled) first = 0, last = f->height - 1;
+  const int32_t rows = last - first + 1;
+  HDC dc = GetDC(window);
+  if (scaled) PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
+  b.header.biHeight = -rows;
+  const void* bits = gGdi.converted ? static_cast<const void*>(gGdi.rgb.data() + size_t(first) * size_t(f->width))
+                                    : f->pixels.data() + size_t(first) * size_t(f->width);
+  StretchDIBits(dc, picture.left, picture.top + (scaled ? 0 : first), pw, scaled ? ph : rows, 0, 0, f->width, rows,
+                bits, reinterpret_cast<const BITMAPINFO*>(&b), DIB_RGB_COLORS, SRCCOPY);
+  ReleaseDC(window, dc);
+}
+
+void Finish() {
+  gGdi.frame = nullptr;
+  std::vector<uint32_t>().swap(gGdi.rgb);
+}
+
+const Surface kGdiSurface = {Start, Update, Present, Finish, nullptr};
+
+int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kGdiSurface, args); }
+
+}  // namespace
+
+extern const Backend kGdiBackend = {"GDI", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
+
+}  // namespace scr

@@ -1,0 +1,340 @@
+// win32_window.cpp - the window and Presenter that the Windows back-ends share.
+//
+// The Presenter thread creates the window, so its messages arrive on that
+// thread; the window procedure runs during the pass's message pump, outside
+// the platform lock, and only records keys and requests. The pass then
+// applies them under the lock, as every other back-end does.
+#include "backend/win32_window.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "backend/presenter.h"
+#include "backend/vkstate.h"
+
+namespace scr {
+
+namespace {
+
+namespace F = ScreenFlag;
+constexpr char kClassName[] = "ScreenLayerWindow";
+
+struct Window {
+  std::mutex lock;  // the platform lock
+  PresenterThread thread;
+  const Surface* surface = nullptr;
+
+  // Set by open before the thread starts; read-only afterwards.
+  std::string title;
+  int32_t width = 0, height = 0, flags = 0;
+
+  // The Presenter thread's own.
+  Frame frame;
+  HWND hwnd = nullptr;
+  bool active = false, fullscreen = false;
+  // Recorded by the window procedure during the pump, applied by the pass.
+  std::vector<KeyCode> keys;
+  bool focusChanged = false, presentAll = false, toggleFullScreen = false;
+  std::atomic<uint64_t> passes{0};
+};
+
+Window gWindow;
+
+// ---------------------------------------------------------------------------
+// Keys
+// ---------------------------------------------------------------------------
+
+bool Down(const BYTE* keys, int vk) { return (keys[vk] & 0x80) != 0; }
+
+uint32_t ControlState(const BYTE* k, LPARAM lParam) {
+  uint32_t state = 0;
+  if (Down(k, VK_SHIFT) || Down(k, VK_LSHIFT) || Down(k, VK_RSHIFT)) state |= ControlKeyState::Shift;
+  if (Down(k, VK_CONTROL) || Down(k, VK_LCONTROL)) state |= ControlKeyState::LeftCtrl;
+  if (Down(k, VK_RCONTROL)) state |= ControlKeyState::RightCtrl;
+  if (Down(k, VK_MENU) || Down(k, VK_LMENU)) state |= ControlKeyState::LeftAlt;
+  if (Down(k, VK_RMENU)) state |= ControlKeyState::RightAlt;
+  if (lParam & (1 << 24)) state |= ControlKeyState::Enhanced;
+  return state;
+}
+
+// The key's character in the layout: none for a dead key, else what the key
+// gives with the keyboard state when that is exactly one character.
+int32_t LayoutChar(UINT vk, UINT scan, const BYTE* keys) {
+  if (MapVirtualKeyA(vk, MAPVK_VK_TO_CHAR) & 0x80000000u) return 0;
+  WORD out[2] = {};
+  return ToAscii(vk, scan, keys, out, 0) == 1 ? (out[0] & 0xFF) : 0;
+}
+
+// A key-down, key-up or system key-down: its code, posted (key-downs only,
+// codes above 255 only) as often as the repeat count says. True when the
+// message must not reach the default handling (F10, Alt, Alt+F4).
+bool OnKey(UINT message, WPARAM vk, LPARAM lParam) {
+  Window& w = gWindow;
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  const UINT scan = (lParam >> 16) & 0xFF;
+  const int32_t ch = LayoutChar(UINT(vk), scan, keys);
+  const KeyCode code = TranslateKey(ch, int32_t(scan), int32_t(vk), ControlState(keys, lParam), 0);
+  if (message == WM_KEYDOWN && code > 255)
+    for (int n = int(lParam & 0xFFFF); n > 0; --n) w.keys.push_back(code);
+  return vk == VK_F10 || vk == VK_MENU || code == CloseKey;
+}
+
+// A character: from the ANSI code page through UTF-16 to code page 437.
+void OnChar(WPARAM c, LPARAM lParam) {
+  if (c > 255) return;
+  const char byte = char(c);
+  wchar_t wide = 0;
+  const uint8_t cp437 = MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1 ? UnicodeToCp437(wide) : 0;
+  for (int n = int(lParam & 0xFFFF); n > 0; --n) gWindow.keys.push_back(KeyCode(int8_t(cp437)));
+}
+
+// ---------------------------------------------------------------------------
+// The window
+// ---------------------------------------------------------------------------
+
+DWORD WindowedStyle() {
+  Window& w = gWindow;
+  if (w.flags & F::Borderless) return WS_POPUP;
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  if (!(w.flags & F::NoSwitch)) style |= WS_MAXIMIZEBOX;
+  return style;
+}
+
+// The window's outer size and place: centred with a client area of width x
+// height, or the whole screen.
+RECT Placement(bool fullscreen, DWORD style) {
+  Window& w = gWindow;
+  const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+  if (fullscreen) return RECT{0, 0, sw, sh};
+  RECT r{0, 0, w.width, w.height};
+  AdjustWindowRectEx(&r, style, FALSE, 0);
+  const int ww = r.right - r.left, wh = r.bottom - r.top;
+  const int x = std::max(0, (sw - ww) / 2), y = std::max(0, (sh - wh) / 2);
+  return RECT{x, y, x + ww, y + wh};
+}
+
+void SetFullScreen(bool on) {
+  Window& w = gWindow;
+  const DWORD style = on ? WS_POPUP : WindowedStyle();
+  const RECT r = Placement(on, style);
+  SetWindowLongPtrA(w.hwnd, GWL_STYLE, LONG_PTR(style | WS_VISIBLE));
+  SetWindowPos(w.hwnd, (w.flags & F::OnTop) ? HWND_TOPMOST : HWND_TOP, r.left, r.top, r.right - r.left,
+               r.bottom - r.top, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+  w.fullscreen = on;
+  w.presentAll = true;
+}
+
+// Where the picture goes in the client area: the whole of it in a window;
+// in full screen the largest whole-number scale, centred.
+RECT PictureRect(const RECT& client) {
+  Window& w = gWindow;
+  if (!w.fullscreen) return RECT{0, 0, w.width, w.height};
+  const int cw = client.right, ch = client.bottom;
+  const int scale = std::max(1, std::min(cw / std::max(1, w.width), ch / std::max(1, w.height)));
+  const int pw = w.width * scale, ph = w.height * scale;
+  const int x = (cw - pw) / 2, y = (ch - ph) / 2;
+  return RECT{x, y, x + pw, y + ph};
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  Window& w = gWindow;
+  switch (message) {
+    case WM_CLOSE:  // the close button: a key, and the window stays
+      w.keys.push_back(CloseKey);
+      return 0;
+    case WM_ACTIVATE:
+      w.active = LOWORD(wParam) != WA_INACTIVE;
+      w.focusChanged = true;
+      break;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      BeginPaint(hwnd, &ps);
+      EndPaint(hwnd, &ps);
+      w.presentAll = true;
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;  // the pass paints every pixel
+    case WM_GETMINMAXINFO:
+      if (!w.fullscreen && w.width > 0) {
+        const RECT r = Placement(false, WindowedStyle());
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize = info->ptMaxTrackSize = POINT{r.right - r.left, r.bottom - r.top};
+      }
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;  // Alt and F10 open no menu
+      if ((wParam & 0xFFF0) == SC_MAXIMIZE) {
+        if (w.active && !(w.flags & F::NoSwitch)) w.toggleFullScreen = true;
+        return 0;
+      }
+      break;
+    case WM_SYSKEYDOWN:
+      if (wParam == VK_RETURN && (lParam & (1 << 29))) {  // Alt+Enter, not its repeats
+        if (!(lParam & (1 << 30)) && w.active && !(w.flags & F::NoSwitch)) w.toggleFullScreen = true;
+        return 0;
+      }
+      [[fallthrough]];
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+      if (OnKey(message, wParam, lParam)) return 0;
+      break;
+    case WM_SYSKEYUP:
+      if (wParam == VK_F10 || wParam == VK_MENU) return 0;
+      break;
+    case WM_CHAR:
+      OnChar(wParam, lParam);
+      return 0;
+    case WM_SYSCHAR:  // characters of keys pressed with Alt give nothing
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+bool RegisterClassOnce() {
+  static const bool registered = [] {
+    WNDCLASSEXA c{};
+    c.cbSize = sizeof c;
+    c.style = CS_OWNDC;  // OpenGL keeps its pixel format on the window's own DC
+    c.lpfnWndProc = WindowProc;
+    c.hInstance = GetModuleHandleA(nullptr);
+    c.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // the arrow
+    c.hbrBackground = nullptr;
+    c.lpszClassName = kClassName;
+    c.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512));  // the application icon
+    return RegisterClassExA(&c) != 0;
+  }();
+  return registered;
+}
+
+void Pump() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// On the Presenter thread: the window, centred and fixed in size, brought to
+// the foreground, then the surface.
+bool StartWindow() {
+  Window& w = gWindow;
+  if (!RegisterClassOnce()) return false;
+  const bool fullscreen = (w.flags & F::FullScreen) != 0;
+  const DWORD style = fullscreen ? WS_POPUP : WindowedStyle();
+  const RECT r = Placement(fullscreen, style);
+  w.hwnd = CreateWindowExA((w.flags & F::OnTop) ? WS_EX_TOPMOST : 0, kClassName, w.title.c_str(), style, r.left,
+                           r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr),
+                           nullptr);
+  if (!w.hwnd) return false;
+  w.fullscreen = fullscreen;
+  if (!w.surface->start(w.hwnd, w.width, w.height)) {
+    DestroyWindow(w.hwnd);
+    w.hwnd = nullptr;
+    Pump();
+    return false;
+  }
+  ShowWindow(w.hwnd, SW_SHOW);
+  SetForegroundWindow(w.hwnd);
+  if (w.flags & F::HighPriority) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+  w.presentAll = true;
+  return true;
+}
+
+void Pass() {
+  Window& w = gWindow;
+  Pump();
+  if (w.toggleFullScreen) {
+    w.toggleFullScreen = false;
+    SetFullScreen(!w.fullscreen);
+  }
+  uint8_t held[128];
+  const bool ownStates = w.surface->keyStates && w.surface->keyStates(held);
+  if (!ownStates) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    KeyStatesFromVirtualKeys(keys, held);
+  }
+  bool changed;
+  {
+    std::lock_guard<std::mutex> guard(w.lock);
+    for (KeyCode code : w.keys) PostWindowKey(code);
+    if (w.focusChanged) {  // the key-state table starts afresh, the whole page is shown again
+      static const uint8_t kNoneHeld[128] = {};
+      SetKeyStates(kNoneHeld);
+      MarkAllRowsDirty();
+    } else if (w.active) {
+      SetKeyStates(held);
+    }
+    changed = TakeChanges(w.frame);
+  }
+  w.keys.clear();
+  w.focusChanged = false;
+  int32_t first = -1, last = -1;  // the rows to show
+  if (changed && w.frame.width == w.width && w.frame.height == w.height) {
+    first = w.frame.paletteChanged ? 0 : w.frame.firstDirty;
+    last = w.frame.paletteChanged ? w.height - 1 : std::min(w.frame.lastDirty, w.height - 1);
+    if (first >= 0 && last >= first) w.surface->update(w.frame, first, last);
+    else first = last = -1;
+  }
+  if (w.presentAll) first = 0, last = w.height - 1;
+  if (first >= 0 && !w.frame.pixels.empty()) {
+    RECT client;
+    GetClientRect(w.hwnd, &client);
+    w.surface->present(w.hwnd, PictureRect(client), client, first, last);
+  }
+  w.presentAll = false;
+  w.passes.fetch_add(1, std::memory_order_relaxed);
+}
+
+void FinishWindow() {
+  Window& w = gWindow;
+  w.surface->finish();
+  DestroyWindow(w.hwnd);
+  w.hwnd = nullptr;
+  Pump();
+  w.frame = Frame{};  // nothing of a closed Screen stays held
+  std::vector<KeyCode>().swap(w.keys);
+}
+
+}  // namespace
+
+int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args) {
+  Window& w = gWindow;
+  CloseWindowBackend();  // one Presenter at a time
+  if (args.width <= 0 || args.windowHeight <= 0) return -1;
+  w.surface = &surface;
+  w.title = args.title ? args.title : "";
+  w.width = args.width;
+  w.height = args.windowHeight;
+  w.flags = args.flags;
+  w.frame = Frame{};
+  w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;
+  w.passes = 0;
+  timeBeginPeriod(1);  // 10 ms passes need a finer timer than the default 15.6 ms
+  if (w.thread.Start(StartWindow, Pass, FinishWindow)) return 0;
+  timeEndPeriod(1);
+  return -1;
+}
+
+void CloseWindowBackend() {
+  Window& w = gWindow;
+  if (!w.thread.Running()) return;
+  w.thread.Stop();
+  timeEndPeriod(1);
+}
+
+void LockWindowBackend() { gWindow.lock.lock(); }
+void UnlockWindowBackend() { gWindow.lock.unlock(); }
+
+uint64_t WindowPasses() { return gWindow.passes.load(std::memory_order_relaxed); }
+
+}  // namespace scr

@@ -1,0 +1,47 @@
+// win32_window.h - what the three Windows back-ends ("DirectX", "GDI",
+// "OpenGL") share: the window, its Presenter thread, its messages (close
+// button, focus, repaint, Alt+Enter, keys) and the platform lock. Each
+// back-end adds a Surface: how the picture reaches the window.
+//
+// A pass: pump the window's messages (the window procedure only records what
+// they ask for); under the platform lock post their keys, refresh the
+// key-state table and take the changed palette and rows; outside the lock
+// hand the changed rows to the surface and, when anything changed or the
+// window asked for it, let it present.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "backend/backend.h"
+
+namespace scr {
+
+struct Surface {
+  // On the Presenter thread, once the window exists: false when the surface
+  // cannot work there (the next back-end is tried).
+  bool (*start)(HWND window, int32_t width, int32_t height);
+  // Rows first..last of the frame changed (the colours too when the palette did).
+  void (*update)(const Frame& frame, int32_t first, int32_t last);
+  // Shows the picture at `picture` within the client area (black around it);
+  // rows first..last at least, when the surface can show only those.
+  void (*present)(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last);
+  // On the Presenter thread, before the window goes.
+  void (*finish)();
+  // Optional: the key-state table from the surface's own keyboard device;
+  // false leaves the window's keyboard state in force.
+  bool (*keyStates)(uint8_t held[128]);
+};
+
+// Opens the window with `surface` (one window at a time); 0 or -1 as Backend::open.
+int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args);
+// The rest of a Windows back-end's record.
+void CloseWindowBackend();
+void LockWindowBackend();
+void UnlockWindowBackend();
+
+// Passes made since the window opened (the benchmarks' measure).
+uint64_t WindowPasses();
+
+}  // namespace scr

@@ -1,0 +1,279 @@
+// wine_test.cpp - the Windows build (make windows) under Wine, each case with
+// a private Xvfb: headless runs with piped keys and their SCRSHOT, the
+// console left bright white on blue (in tmux), each back-end's window frames
+// against the reference frames for the same keys, its close button and ESC,
+// and the window's keys from raw X key codes (XTEST: xdotool would toggle
+// Num Lock around keypad keys).
+#include <dlfcn.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "colours.h"
+#include "walker_frames.h"
+#include "xserver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct ProgramInfo { const char* name; int32_t width, height, offset; };
+const ProgramInfo kPrograms[] = {{"mapwalk1", 320, 200, 0}, {"mapwalk2", 640, 480, 1}, {"mapwalk3", 640, 480, 0}};
+
+// Each case runs Wine in a copy of the fixture's prefix (hard links, made at
+// once), so it has its own Wine server: one server's windows all go to one
+// display. Wine asks to install nothing.
+class Prefix {
+ public:
+  explicit Prefix(const std::string& dir) : path_(dir + "/prefix") {
+    EXPECT_EQ(std::system(("cp -al " + std::string(WINE_PREFIX) + " " + path_).c_str()), 0);
+  }
+  ~Prefix() { std::system((Env() + "wineserver -k 2>/dev/null").c_str()); }
+  std::string Env() const { return "env WINEPREFIX=" + path_ + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree=;mshtml=' "; }
+  std::string Wine() const { return Env() + "wine "; }
+
+ private:
+  std::string path_;
+};
+
+std::string Shell(const std::string& command) {  // its standard output
+  std::string out;
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += char(c);
+  if (pipe) pclose(pipe);
+  return out;
+}
+
+struct Image {
+  int32_t width = 0, height = 0;
+  std::vector<uint32_t> rgb;  // 0xRRGGBB
+};
+
+// The frame for a player at (x, y), in the 16 shown colours; either flame phase will do.
+bool Shows(const Assets& a, const ProgramInfo& p, int32_t x, int32_t y, const Image& got) {
+  for (int32_t phase : {0, 1}) {
+    const Pixels want = ReferenceFrame(a, x, y, phase, true, p.width, p.height);
+    bool same = got.width == p.width && got.height == p.height;
+    for (size_t i = 0; same && i < want.size(); ++i) {
+      const Rgb c = want[i] < 16 ? kShownColours[want[i]] : Rgb{0, 0, 0};
+      same = got.rgb[i] == (uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b);
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+Image ReadPng(const fs::path& path) {
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  Image image;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
+  png.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(png));
+  if (!png_image_finish_read(&png, nullptr, bytes.data(), 0, nullptr)) return image;
+  image.width = int32_t(png.width), image.height = int32_t(png.height);
+  for (size_t i = 0; i + 2 < bytes.size(); i += 3) image.rgb.push_back(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2]);
+  return image;
+}
+
+// The client area of a window's xwd dump, 3 or 4 bytes a pixel (a window
+// with an OpenGL visual gives 3), least significant first: Wine draws the
+// frame itself, as wide on the left, right and bottom, with the caption on top.
+Image ClientArea(const std::string& d, int32_t width, int32_t height) {
+  auto be32 = [&d](size_t at) {
+    return uint32_t(uint8_t(d[at])) << 24 | uint8_t(d[at + 1]) << 16 | uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]);
+  };
+  Image image;
+  if (d.size() < 100) return image;
+  const int32_t w = int32_t(be32(16)), h = int32_t(be32(20)), border = (w - width) / 2, top = h - height - border;
+  const size_t line = be32(48), start = be32(0) + be32(76) * 12, bytes = be32(44) / 8;
+  if (border < 0 || top < 0 || bytes < 3 || line < size_t(w) * bytes || d.size() < start + line * size_t(h)) return image;
+  image.width = width, image.height = height;
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      const size_t at = start + size_t(top + y) * line + size_t(border + x) * bytes;
+      image.rgb.push_back(uint8_t(d[at + 2]) << 16 | uint8_t(d[at + 1]) << 8 | uint8_t(d[at]));
+    }
+  return image;
+}
+
+// Raw X key codes through XTEST: "+64" presses, "-64" releases, "9" both.
+void XKeys(const std::string& display, std::initializer_list<const char*> keys) {
+  static void* x11 = dlopen("libX11.so.6", RTLD_NOW);
+  static void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
+  ASSERT_TRUE(x11 && xtst) << "libX11 or libXtst missing";
+  auto open = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
+  auto flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
+  auto close = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
+  auto fake = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeKeyEvent"));
+  void* d = open(display.c_str());
+  ASSERT_NE(d, nullptr);
+  for (const char* k : keys) {
+    const unsigned code = unsigned(std::abs(atoi(k)));
+    if (k[0] != '-') fake(d, code, 1, 0);
+    if (k[0] != '+') fake(d, code, 0, 0);
+    flush(d);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  close(d);
+}
+
+template <typename Check>
+bool Within(std::chrono::seconds limit, Check check) {
+  for (const auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+    if (check()) return true;
+  return check();
+}
+
+// A program under Wine in a window on its own Xvfb, in a directory of the
+// test's asset files, its output in a file.
+class WineWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    prefix = std::make_unique<Prefix>(dir);
+  }
+  void TearDown() override {
+    if (pid > 0) kill(-pid, SIGKILL), waitpid(pid, nullptr, 0);
+    prefix.reset();
+    fs::remove_all(dir);
+  }
+  std::string X(const std::string& command) { return Shell("DISPLAY=" + x.Name() + " " + command); }
+  void Launch(const std::string& exe, const char* backend, const std::string& title) {
+    std::string error;
+    ASSERT_TRUE(x.Start("Xvfb", &error)) << error;
+    const std::string command = "cd " + std::string(dir) + " && DISPLAY=" + x.Name() + " SCRBK=" + backend + " " +
+                                prefix->Wine() + exe + " </dev/null >out.txt 2>/dev/null";
+    if ((pid = fork()) == 0) {
+      setpgid(0, 0);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    Within(std::chrono::seconds(20), [&] {
+      window = X("xdotool search --onlyvisible --name '^" + title + "$' | head -1");
+      if (window.empty() && waitpid(pid, &status, WNOHANG) == pid) pid = -1;  // it ended
+      return !window.empty() || pid < 0;
+    });
+    ASSERT_FALSE(window.empty()) << title << " showed no window under " << backend << " (status " << status << ")";
+    window.pop_back();
+  }
+  Image Capture(int32_t w, int32_t h) { return ClientArea(X("xwd -silent -id " + window), w, h); }
+  // The close button Wine draws at the caption's right end.
+  void ClickClose() {
+    const std::string size = X("xdotool getwindowgeometry " + window);
+    const size_t at = size.find("Geometry: ");
+    ASSERT_NE(at, std::string::npos);
+    const int width = atoi(size.c_str() + at + 10);
+    X("xdotool mousemove --window " + window + " " + std::to_string(width - 12) + " 12 click 1");
+  }
+  // ESC ends the program with exit code 0 within 10 s.
+  void EndsOnEscape() {
+    XKeys(x.Name(), {"9"});
+    int status = -1;
+    ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+    pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  }
+  std::string Output() {  // without the carriage returns of Windows text output
+    std::ifstream in(fs::path(dir) / "out.txt");
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    return std::erase(text, '\r'), text;
+  }
+
+  char dir[32] = "/tmp/wine_test.XXXXXX";
+  std::unique_ptr<Prefix> prefix;
+  XvfbServer x;
+  std::string window;
+  pid_t pid = -1;
+};
+
+// Each back-end with each program: the start frame, a move, a refused move
+// (the brick at (3, 3)), the close button changing nothing, ESC.
+class Backends : public WineWindow, public ::testing::WithParamInterface<std::tuple<const char*, ProgramInfo>> {};
+
+TEST_P(Backends, FramesEqualTheReferenceCloseDoesNothingEscEnds) {
+  const auto [backend, p] = GetParam();
+  Assets a{.offset = p.offset};
+  a.Scenery(), a.WriteAll(dir);
+  ASSERT_NO_FATAL_FAILURE(Launch(std::string(EXE_DIR) + "/" + p.name + ".exe", backend, p.name));
+  auto showsSoon = [&](int32_t px, int32_t py) {
+    return Within(std::chrono::seconds(10), [&] { return Shows(a, p, px, py, Capture(p.width, p.height)); });
+  };
+  EXPECT_TRUE(showsSoon(2, 2));
+  XKeys(x.Name(), {"15"});  // 6
+  EXPECT_TRUE(showsSoon(3, 2));
+  ClickClose();
+  XKeys(x.Name(), {"13", "12"});  // 4 then 3: into the brick, refused
+  EXPECT_TRUE(showsSoon(2, 2));
+  EXPECT_NE(X("xdotool search --onlyvisible --name '^" + std::string(p.name) + "$'"), "") << "the window went";
+  EndsOnEscape();
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, Backends,
+                         ::testing::Combine(::testing::Values("DirectX", "GDI", "OpenGL"), ::testing::ValuesIn(kPrograms)),
+                         [](const auto& i) { return std::string(std::get<0>(i.param)) + "_" + std::get<1>(i.param).name; });
+
+// The window's keys as InKey gives them, one key a line: main-row digits; the
+// keypad with Num Lock off then on; Shift+Tab its code before its character;
+// Alt+F4 and F10 nothing; the close button 255, "k".
+TEST_F(WineWindow, KeysOfTheWindow) {
+  ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE, "GDI", "keyecho"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window takes the focus
+  XKeys(x.Name(), {"10", "11", "12", "13", "14", "15", "16", "17", "18"});  // 1 to 9
+  XKeys(x.Name(), {"87", "80", "77", "87", "80", "77"});                    // KP_1, KP_8, Num Lock, again, Num Lock
+  XKeys(x.Name(), {"+50", "23", "-50", "+64", "70", "-64", "76"});          // Shift+Tab, Alt+F4, F10
+  ClickClose();
+  ASSERT_NO_FATAL_FAILURE(EndsOnEscape());
+  EXPECT_EQ(Output(), "49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n27\n");
+}
+
+// Keys piped in, no window: each program writes its SCRSHOT and ends with 0.
+TEST(WineHeadless, PipedKeysWriteTheScreenshot) {
+  for (const ProgramInfo& p : kPrograms) {
+    SCOPED_TRACE(p.name);
+    char dir[32] = "/tmp/wine_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    {
+      const Prefix prefix(dir);
+      Assets a{.offset = p.offset};
+      a.Scenery(), a.WriteAll(dir);
+      const std::string command = "cd " + std::string(dir) + " && printf '6\\033' | SCRBK=null SCRSHOT=shot.png timeout 60 " +
+                                  prefix.Wine() + EXE_DIR + "/" + p.name + ".exe >/dev/null 2>&1";
+      const int status = std::system(command.c_str());
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+      EXPECT_TRUE(Shows(a, p, 3, 2, ReadPng(fs::path(dir) / "shot.png")));
+    }
+    fs::remove_all(dir);
+  }
+}
+
+// In a terminal, Wine's console shows its attributes as terminal colours: at
+// the end the console is bright white on blue.
+TEST(WineConsole, LeftBrightWhiteOnBlue) {
+  char dir[32] = "/tmp/wine_test.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  auto prefix = std::make_unique<Prefix>(dir);
+  Assets a;
+  a.Scenery(), a.WriteAll(dir);
+  const std::string tmux = "tmux -L wine_test_" + std::to_string(getpid()) + " ";
+  Shell(tmux + "new-session -d -x 80 -y 25 \"cd " + dir + " && printf '\\033' | SCRBK=null " + prefix->Wine() + EXE_DIR +
+        "/mapwalk1.exe; echo ended \\$?; sleep 60\"");
+  std::string screen;
+  EXPECT_TRUE(Within(std::chrono::seconds(20), [&] { return (screen = Shell(tmux + "capture-pane -e -p")).find("ended") != std::string::npos; }));
+  Shell(tmux + "kill-server");
+  prefix.reset();
+  // The cleared cells keep the attribute (the shell's line may or may not).
+  EXPECT_TRUE(screen.find("ended 0") != std::string::npos && screen.find("\x1b[97m\x1b[44m") != std::string::npos)
+      << ::testing::PrintToString(screen);
+  fs::remove_all(dir);
+}
+
+}  // namespace
