@@ -20,11 +20,6 @@
 
 namespace scr {
 
-// A page has no file system to keep a SCRSHOT picture in: the PNG writer is
-// not built for the web.
-struct Screen;
-void WriteScreenshotIfAsked(const Screen&) {}
-
 namespace {
 
 namespace Vk = VirtualKey;
