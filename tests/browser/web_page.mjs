@@ -16,7 +16,8 @@ export async function serve(dir, extra = {}, headers = {}) {
     const prefix = Object.keys(extra).find((p) => url.startsWith(p));
     const file = prefix ? path.join(extra[prefix], path.basename(url)) : path.join(dir, path.normalize(url));
     fs.readFile(file, (err, data) => {
-      res.writeHead(err ? 404 : 200, { ...headers, 'content-type': types[path.extname(file)] || 'application/octet-stream' });
+      const type = types[path.extname(file)] || 'application/octet-stream';
+      res.writeHead(err ? 404 : 200, { ...headers, 'content-type': type });
       res.end(err ? '' : data);
     });
   });

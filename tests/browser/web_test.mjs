@@ -67,8 +67,8 @@ function frameShows(page, url) {
     const screen = document.getElementById('screen');
     if (screen.width !== img.width || screen.height !== img.height) return [false, []];
     const got = new Uint32Array(screen.getContext('2d').getImageData(0, 0, img.width, img.height).data.buffer);
-    const colours = new Set(got);
-    return [got.every((v, j) => v === want[j]), [...colours].map((v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join())];
+    const rgb = (v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join();
+    return [got.every((v, j) => v === want[j]), [...new Set(got)].map(rgb)];
   }, url);
 }
 
@@ -114,7 +114,7 @@ try {
       }
       for (const digit of padWalk) {
         await page.$eval(`#pad [data-code=Numpad${digit}]`, (b) => b.click());
-        check((await frameShows(page, reference(name, (keys += digit))))[0], `${at}: frame after the keypad's ${digit}`);
+        check((await frameShows(page, reference(name, (keys += digit))))[0], `${at}: frame after keypad ${digit}`);
       }
       await page.$eval('#pad [data-code=Escape]', (b) => b.click());
       await page.evaluate(() => window.stepFrame());
@@ -122,8 +122,9 @@ try {
       const end = await page.$eval('#console', (e) => [getComputedStyle(e).color,
         getComputedStyle(e).backgroundColor, e.textContent, e.offsetHeight > 0,
         ...[...e.querySelectorAll('a')].map((a) => a.getAttribute('href'))]);
-      check(end.join() === `rgb(255, 255, 255),rgb(0, 0, 170),program ended\nplay again\nall programs\n,true,/${name}.html,index.html`,
-        `${at}: ended state ${JSON.stringify(end)}`);
+      const ended = ['rgb(255, 255, 255)', 'rgb(0, 0, 170)', 'program ended\nplay again\nall programs\n', true,
+        `/${name}.html`, 'index.html'];
+      check(end.join() === ended.join(), `${at}: ended state ${JSON.stringify(end)}`);
       await page.close();
     }
     // The index: each thumbnail shows the walker's view (much of it lit, not the black rest of
@@ -138,7 +139,8 @@ try {
       for (let j = 0; j < px.length; j += 4) on += px[j] + px[j + 1] + px[j + 2] > 0;
       return (on * 4) / px.length;
     }));
-    check(lit.length === programs.length && lit.every((f) => f > 0.25), `index on a ${screen.name}: thumbnails lit ${lit}`);
+    check(lit.length === programs.length && lit.every((f) => f > 0.25),
+      `index on a ${screen.name}: thumbnails lit ${lit}`);
     for (const link of screen === screens[0] ? await page.$$eval('li a', (as) => as.map((a) => a.href)) : []) {
       const response = await page.goto(link);
       check(response.ok() && (await page.$('canvas#screen')) !== null, `index link ${link}`);

@@ -1,6 +1,6 @@
 // walker_e2e_test.cpp - the three built programs in a directory of the test's
 // asset files. Headless (keys on standard input, the last frame from SCRSHOT),
-// bad asset files read as 0 where unreadable; in a window under Xvfb (keys from
+// a missing asset file read as zeros; in a window under Xvfb (keys from
 // xdotool, the window read with xwd, output on a terminal). The frames must be
 // the reference frames; ESC ends with exit code 0 (in a window, console reset).
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -42,7 +41,7 @@ std::vector<uint32_t> ReadPng(const fs::path& path) {  // 0xRRGGBB per pixel
   std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(image));
   if (!png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) return {};
   std::vector<uint32_t> px(bytes.size() / 3);
-  for (size_t i = 0; i < px.size(); ++i) px[i] = uint32_t(bytes[3 * i]) << 16 | bytes[3 * i + 1] << 8 | bytes[3 * i + 2];
+  for (size_t i = 0; i < px.size(); ++i) px[i] = bytes[3 * i] << 16 | bytes[3 * i + 1] << 8 | bytes[3 * i + 2];
   return px;
 }
 
@@ -60,31 +59,21 @@ std::vector<uint32_t> ParseXwd(const std::string& d) {
   return px;
 }
 
-// Bad asset files: what is done to them (and to the test's copy of the
-// assets), the keys, and where the walker ends.
-struct Case { const char* name; std::function<void(const fs::path&, Assets&)> spoil; const char* keys; int32_t x, y; };
-const Case kCases[] = {
-    {"missing", [](auto& d, auto& a) { fs::remove(d / "brick03.mem"), a.brick.fill(0); }, "5\\033", 2, 2},
-    {"garbled", [](auto& d, auto& a) {  // a word reads 0 in its number's place
-       for (std::ofstream out(d / "brick03.mem"); out.tellp() < 640;) out << "7 xx 9 ??\n";
-       for (size_t i = 0; i < 256; ++i) a.brick[i] = i % 4 == 0 ? 7 : i % 4 == 2 ? 9 : 0; }, "32\\033", 2, 3},
-    {"huge_token", [](auto& d, auto& a) {  // 67 ones and more wrap to all ones: -1, plotted 255
-       std::ofstream(d / "brick03.mem") << std::string(16 << 20, '1'), a.brick.fill(-1); }, "66\\033", 4, 2},
-    {"no_map", [](auto& d, auto& a) { fs::remove(d / "map002.mem"), a.map.assign(a.map.size(), 0); }, "33\\033", 4, 4},
-};
-
 class Programs : public ::testing::TestWithParam<ProgramInfo> {
  protected:
   void SetUp() override { ASSERT_NE(mkdtemp(dir), nullptr); }
   void TearDown() override {
-    if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
     if (master >= 0) close(master);
     fs::remove_all(dir);
   }
-  Assets Scenery(const fs::path& where) {
-    Assets a{.offset = GetParam().offset};
-    fs::create_directories(where), a.Scenery(), a.WriteAll(where);
-    return a;
+  void Scenery() {  // the test's assets, written into its directory
+    a.offset = GetParam().offset;
+    a.Scenery();
+    a.WriteAll(dir);
   }
   // The flames flip on the program's own clock: either phase will do.
   ::testing::AssertionResult Shows(const Assets& a, int32_t x, int32_t y, const std::vector<uint32_t>& shot) {
@@ -100,7 +89,7 @@ class Programs : public ::testing::TestWithParam<ProgramInfo> {
   void Launch() {
     std::string error;
     ASSERT_TRUE(x.Start("Xvfb", &error)) << error;
-    a = Scenery(dir);
+    Scenery();
     const fs::path copy = fs::path(dir) / std::string(200, 'd') / GetParam().name;
     fs::create_directories(copy.parent_path());
     fs::copy_file(GetParam().path, copy);
@@ -109,10 +98,11 @@ class Programs : public ::testing::TestWithParam<ProgramInfo> {
         execl(copy.c_str(), copy.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    window = X("timeout 10 xdotool search --sync --onlyvisible --class '^" + std::string(GetParam().name) + "$' | head -1");
-    ASSERT_FALSE(window.empty()) << GetParam().name << " showed no window";
+    const std::string name = GetParam().name;
+    window = X("timeout 10 xdotool search --sync --onlyvisible --class '^" + name + "$' | head -1");
+    ASSERT_FALSE(window.empty()) << name << " showed no window";
     window.pop_back();  // the newline
-    EXPECT_EQ(X("xdotool getwindowname " + window), std::string(GetParam().name) + "\n");
+    EXPECT_EQ(X("xdotool getwindowname " + window), name + "\n");
     X("xdotool windowfocus --sync " + window);
   }
   ::testing::AssertionResult ShowsSoon(int32_t px, int32_t py) {  // within 5 s
@@ -145,17 +135,16 @@ class Programs : public ::testing::TestWithParam<ProgramInfo> {
   int master = -1;
 };
 
-TEST_P(Programs, HeadlessWithBadAssetFiles) {
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const fs::path run = fs::path(dir) / c.name;
-    Assets a = Scenery(run);
-    c.spoil(run, a);
-    const std::string keys = "cd " + run.string() + " && printf '" + c.keys + "' | ";
-    const int status = std::system((keys + "SCRBK=null SCRSHOT=shot.png timeout 60 " + GetParam().path + " >/dev/null").c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_TRUE(Shows(a, c.x, c.y, ReadPng(run / "shot.png")));
-  }
+// Headless with the brick file missing: the bricks read as zeros (what the reader gives for other bad
+// files is fileinput_test's).
+TEST_P(Programs, HeadlessWithAMissingAssetFile) {
+  Scenery();
+  fs::remove(fs::path(dir) / "brick03.mem");
+  a.brick.fill(0);
+  const std::string run = std::string("cd ") + dir + " && printf '5\\033' | SCRBK=null SCRSHOT=shot.png timeout 60 ";
+  const int status = std::system((run + GetParam().path + " >/dev/null").c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_TRUE(Shows(a, 2, 2, ReadPng(fs::path(dir) / "shot.png")));
 }
 
 TEST_P(Programs, WindowWalksRefusesAndEndsOnEscape) {
@@ -191,8 +180,10 @@ TEST_P(Programs, WindowSoakUnderRandomKeys) {
     ASSERT_FALSE(shot.empty()) << "the window could not be captured";
     moved = moved || !Shows(a, 2, 2, shot);
     std::ifstream("/proc/" + std::to_string(pid) + "/statm") >> size >> pages;
-    if (std::chrono::steady_clock::now() > begin + std::chrono::seconds(1))
-      most = std::max(most, pages), settled = settled ? settled : most;
+    if (std::chrono::steady_clock::now() > begin + std::chrono::seconds(1)) {
+      most = std::max(most, pages);
+      settled = settled ? settled : most;
+    }
   }
   EXPECT_TRUE(moved) << "no key arrived";
   EXPECT_TRUE(most > 0 && (most - settled) * sysconf(_SC_PAGESIZE) <= 4 << 20) << "resident size grew, or unmeasured";

@@ -21,16 +21,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<ImageBuffer*> created;
   std::vector<std::vector<uint8_t>> owned;
   auto pick = [&](auto& from) -> auto& { return from[in.ConsumeIntegralInRange<size_t>(0, from.size() - 1)]; };
+  auto range = [&](int32_t low, int32_t high) { return in.ConsumeIntegralInRange(low, high); };
+  auto form = [&] { return in.ConsumeBool() ? HeaderForm::Full : HeaderForm::Packed; };
   auto coord = [&]() -> float {
-    static const float special[] = {NAN, INFINITY, -INFINITY, 3e9f, -3e9f, 2147483647.0f, 0.5f, -0.5f, 1e30f, 8388608.5f};
-    if (in.ConsumeBool()) return in.ConsumeBool() ? float(in.ConsumeIntegralInRange(-80, 400)) : in.ConsumeFloatingPoint<float>();
+    static const float special[] = {NAN, INFINITY, -INFINITY, 3e9f, -3e9f, 2147483647.0f, 0.5f, -0.5f, 1e30f,
+                                    8388608.5f};
+    if (in.ConsumeBool()) return in.ConsumeBool() ? float(range(-80, 400)) : in.ConsumeFloatingPoint<float>();
     return special[in.ConsumeIntegralInRange<size_t>(0, std::size(special) - 1)];
   };
-  auto whole = [&] { return in.ConsumeBool() ? in.ConsumeIntegralInRange(-20, 100) : in.ConsumeBool() ? kOmitted : in.ConsumeIntegral<int32_t>(); };
+  auto whole = [&] {
+    return in.ConsumeBool() ? range(-20, 100) : in.ConsumeBool() ? kOmitted : in.ConsumeIntegral<int32_t>();
+  };
   auto open = [&] {  // a small Screen of any depth, now and then a numbered mode
-    if (in.ConsumeIntegralInRange(0, 7) == 0) return ScreenMode(std::array{1, 2, 7, 13}[in.ConsumeIntegralInRange(0, 3)], 0, in.ConsumeIntegralInRange(0, 3), -1);
-    return ScreenRes(in.ConsumeIntegralInRange(1, 64), in.ConsumeIntegralInRange(1, 48), std::array{1, 2, 4, 8, 15, 16, 24, 32}[in.ConsumeIntegralInRange(0, 7)],
-                     in.ConsumeIntegralInRange(1, 3), -1);
+    if (range(0, 7) == 0) return ScreenMode(std::array{1, 2, 7, 13}[range(0, 3)], 0, range(0, 3), -1);
+    return ScreenRes(range(1, 64), range(1, 48), std::array{1, 2, 4, 8, 15, 16, 24, 32}[range(0, 7)], range(1, 3), -1);
   };
   open();
   for (int step = 0; step < 64 && in.remaining_bytes() > 0; ++step) {
@@ -39,42 +43,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else if (in.ConsumeBool() && !owned.empty()) target = reinterpret_cast<ImageBuffer*>(pick(owned).data());
     const float x = coord(), y = coord();
     switch (in.ConsumeIntegralInRange(0, 8)) {
-      case 0: PutPixel(target, x, y, in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange(-9, 9), in.ConsumeBool()); break;
+      case 0: PutPixel(target, x, y, in.ConsumeIntegral<uint32_t>(), range(-9, 9), in.ConsumeBool()); break;
       case 1:  // one-byte pixels read -1..255
-        if (const int32_t v = GetPixel(target, x, y); !target && gLayer.screen && gLayer.screen->bytesPerPixel == 1) Require(v >= -1 && v <= 255);
+        if (const int32_t v = GetPixel(target, x, y); !target && gLayer.screen && gLayer.screen->bytesPerPixel == 1)
+          Require(v >= -1 && v <= 255);
         break;
-      case 2: DrawLine(target, x, y, coord(), coord(), in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange(-1, 4), in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange(-9, 9)); break;
+      case 2:
+        DrawLine(target, x, y, coord(), coord(), in.ConsumeIntegral<uint32_t>(), range(-1, 4),
+                 in.ConsumeIntegral<uint32_t>(), range(-9, 9));
+        break;
       case 3: {
         const int32_t w = whole(), h = whole();
-        if (w > 0 && h > 0 && int64_t(w) * h > (1 << 20) && int64_t(w) * h < (int64_t(1) << 42)) break;  // would really allocate
-        ImageBuffer* img = ImageCreate(w, h, in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegralInRange(-1, 40),
-                                       in.ConsumeBool() ? kNoColour : 0, in.ConsumeBool() ? HeaderForm::Full : HeaderForm::Packed);
-        Require(img ? ErrorNumber() == 0 && reinterpret_cast<uintptr_t>(img) % 16 == 0 : ErrorNumber() == 1 || ErrorNumber() == 4);
+        if (w > 0 && h > 0 && int64_t(w) * h > (1 << 20) && int64_t(w) * h < (int64_t(1) << 42)) break;  // allocates
+        ImageBuffer* img =
+            ImageCreate(w, h, in.ConsumeIntegral<uint32_t>(), range(-1, 40), in.ConsumeBool() ? kNoColour : 0, form());
+        const bool aligned = reinterpret_cast<uintptr_t>(img) % 16 == 0;
+        Require(img ? ErrorNumber() == 0 && aligned : ErrorNumber() == 1 || ErrorNumber() == 4);
         if (img) created.push_back(img);
         break;
       }
-      case 4: if (!created.empty()) ImageDestroy(std::exchange(pick(created), created.back())), created.pop_back(); break;
+      case 4:
+        if (created.empty()) break;
+        ImageDestroy(std::exchange(pick(created), created.back()));
+        created.pop_back();
+        break;
       case 5: {  // into an ImageCreate block (its own extent) or a fresh buffer of exact extent
         std::vector<uint8_t> buf(in.ConsumeIntegralInRange<size_t>(1, 8192), 0xA5);
         const BufferExtent exact{buf.data(), buf.size()};
         const size_t skip = in.ConsumeIntegralInRange<size_t>(0, std::min<size_t>(8, buf.size()));
         const bool block = in.ConsumeBool() && !created.empty();
-        const int32_t r = GetImage(target, x, y, coord(), coord(), block ? pick(created) : (void*)(buf.data() + skip), in.ConsumeIntegralInRange(-9, 9),
-                                   block ? nullptr : &exact, in.ConsumeBool() ? HeaderForm::Full : HeaderForm::Packed);
+        void* into = block ? pick(created) : static_cast<void*>(buf.data() + skip);
+        const BufferExtent* extent = block ? nullptr : &exact;
+        const int32_t r = GetImage(target, x, y, coord(), coord(), into, range(-9, 9), extent, form());
         Require((r == 0 || r == 1) && ErrorNumber() == r);
         if (r == 0 && !block && skip == 0) owned.push_back(std::move(buf));  // a valid image for later blits
         break;
       }
       case 6: {
-        const void* img = in.ConsumeBool() && !created.empty() ? pick(created) : owned.empty() || in.ConsumeBool() ? nullptr : (const void*)pick(owned).data();
-        const int32_t r = PutImage(target, x, y, img, whole(), whole(), whole(), whole(), in.ConsumeIntegralInRange(-2, 5),
-                                   in.ConsumeIntegralInRange(-1, 11), in.ConsumeIntegral<int32_t>());
+        const void* img = nullptr;
+        if (in.ConsumeBool() && !created.empty()) img = pick(created);
+        else if (!owned.empty() && !in.ConsumeBool()) img = pick(owned).data();
+        const int32_t r = PutImage(target, x, y, img, whole(), whole(), whole(), whole(), range(-2, 5), range(-1, 11),
+                                   in.ConsumeIntegral<int32_t>());
         Require((r == 0 || r == 1) && ErrorNumber() == r && (r == 1 || (img && gLayer.screen)));
         break;
       }
       case 7:
-        SetPages(in.ConsumeIntegralInRange(-2, 4), in.ConsumeIntegralInRange(-2, 4)), PageCopy(in.ConsumeIntegralInRange(-2, 4), in.ConsumeIntegralInRange(-2, 4));
-        ClearScreen(in.ConsumeBool() ? kOmitted : in.ConsumeIntegralInRange(-1, 3)); break;
+        SetPages(range(-2, 4), range(-2, 4));
+        PageCopy(range(-2, 4), range(-2, 4));
+        ClearScreen(in.ConsumeBool() ? kOmitted : range(-1, 3));
+        break;
       default: open();
     }
     Require(!gLayer.screen || gLayer.screen->lockCount == 0);

@@ -15,7 +15,8 @@ static void Require(bool condition) { if (!condition) __builtin_trap(); }
 // One scratch file per run, in memory where /dev/shm exists, removed at exit.
 static const char* InputPath() {
   static char path[64] = "";
-  if (!path[0] && snprintf(path, sizeof path, "%s/fuzz_numbers.%d", access("/dev/shm", W_OK) ? "/tmp" : "/dev/shm", int(getpid())) > 0)
+  const char* dir = access("/dev/shm", W_OK) ? "/tmp" : "/dev/shm";
+  if (!path[0] && snprintf(path, sizeof path, "%s/fuzz_numbers.%d", dir, int(getpid())) > 0)
     std::atexit([] { unlink(path); });
   return path;
 }
@@ -32,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Require(CloseFile(1) == 0 && CloseFile(1) == 1);
   const std::string token(reinterpret_cast<const char*>(data), size);  // the conversions on the raw bytes
-  (void)StrToInt(token), (void)StrToDouble(token);
+  StrToInt(token);
+  StrToDouble(token);
   return 0;
 }

@@ -17,3 +17,9 @@ inline constexpr std::array<Rgb, 16> kShownColours = {{
     {85, 85, 85}, {85, 85, 255}, {85, 255, 85}, {85, 255, 255},
     {255, 85, 85}, {255, 85, 255}, {255, 255, 85}, {255, 255, 255},
 }};
+
+// Value v (0..15) as 0xRRGGBB.
+inline uint32_t ShownRgb(uint32_t v) {
+  const Rgb c = kShownColours[v];
+  return uint32_t(c.r) << 16 | c.g << 8 | c.b;
+}

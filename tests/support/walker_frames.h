@@ -47,7 +47,8 @@ struct Assets {
 // black, each of the 15 x 7 window cells by its code (tiles XOR-ed, codes
 // from 5 up a colour-15 outline; nothing outside the map), and when
 // `finished` the frame outline and the sprite OR-ed at (112, 48).
-inline Pixels ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phase, bool finished, int32_t w, int32_t h) {
+inline Pixels ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phase, bool finished, int32_t w,
+                             int32_t h) {
   Pixels f(size_t(w * h), 0);
   auto at = [&](int32_t px, int32_t py) -> uint8_t& { return f[size_t(py * w + px)]; };
   auto box = [&](int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
@@ -68,7 +69,10 @@ inline Pixels ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phas
       else if (v == 2 || v == 3) blit(phase == 0 ? a.flameA : a.flameB, left, top, false);
       else if (v >= 5) box(left, top, c * 16, r * 16);
     }
-  if (finished) box(0, 0, 240, 112), blit(a.sprite, 112, 48, true);
+  if (finished) {
+    box(0, 0, 240, 112);
+    blit(a.sprite, 112, 48, true);
+  }
   return f;
 }
 
@@ -76,10 +80,7 @@ inline Pixels ReferenceFrame(const Assets& a, int32_t x, int32_t y, int32_t phas
 // from 16 up are black on the walkers' 16-colour screens).
 inline std::vector<uint32_t> Shown(const Pixels& frame) {
   std::vector<uint32_t> rgb(frame.size());
-  for (size_t i = 0; i < frame.size(); ++i) {
-    const Rgb c = frame[i] < 16 ? kShownColours[frame[i]] : Rgb{0, 0, 0};
-    rgb[i] = uint32_t(c.r) << 16 | c.g << 8 | c.b;
-  }
+  for (size_t i = 0; i < frame.size(); ++i) rgb[i] = frame[i] < 16 ? ShownRgb(frame[i]) : 0;
   return rgb;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <vector>
 
+#include "colours.h"
 #include "screen.h"
 #include "testing.h"
 
@@ -114,13 +115,12 @@ TEST_F(ScreenTest, ClearScreenKindsAndTheLastPoint) {
 }
 
 TEST_F(ScreenTest, ColoursAsShown) {
-  const uint32_t kRed = 0xAA0000, kBrown = 0xAA5500, kWhite = 0xFFFFFF;
+  const auto S = ShownRgb;  // of the 16 colours
   // mode (-1: ScreenRes 640 x 480 with depth), width -> pixel value and colour shown
   const struct { int mode, width, depth; std::vector<std::pair<int, uint32_t>> shown; } kCases[] = {
-      {7, 320, 0, {{0, 0}, {1, 0x0000AA}, {4, kRed}, {6, kBrown}, {15, kWhite}}},
-      {9, 640, 0, {{6, kBrown}, {8, 0x555555}}}, {2, 640, 0, {{1, kWhite}, {2, 0}}},
-      {1, 320, 0, {{1, 0x55FFFF}, {2, 0xFF55FF}, {3, kWhite}}}, {-1, 640, 4, {{9, 0x5555FF}, {12, 0xFF5555}}},
-      {-1, 640, 8, {{32, 0x0000FF}, {36, 0xFF00FF}, {40, 0xFF0000}, {255, 0}}},
+      {7, 320, 0, {{0, S(0)}, {1, S(1)}, {4, S(4)}, {6, S(6)}, {15, S(15)}}}, {9, 640, 0, {{6, S(6)}, {8, S(8)}}},
+      {2, 640, 0, {{1, S(15)}, {2, S(0)}}}, {1, 320, 0, {{1, S(11)}, {2, S(13)}, {3, S(15)}}},
+      {-1, 640, 4, {{9, S(9)}, {12, S(12)}}}, {-1, 640, 8, {{32, 0x0000FF}, {36, 0xFF00FF}, {40, 0xFF0000}, {255, 0}}},
   };
   for (const auto& c : kCases) {
     ASSERT_EQ(c.mode >= 0 ? ScreenMode(c.mode) : ScreenRes(640, 480, c.depth, 1), 0);
@@ -133,7 +133,7 @@ TEST_F(ScreenTest, ColoursAsShown) {
   PutPixel(nullptr, 1, 0, 1);
   EXPECT_EQ(SetColor(15, 4, 0), 15u);  // previous: background 0, foreground 15
   const std::vector<uint32_t> shown = ShownAtClose(320);
-  EXPECT_TRUE(shown[0] == kRed && shown[1] == kWhite) << "background through the palette, remapped 1";
+  EXPECT_TRUE(shown[0] == S(4) && shown[1] == S(15)) << "background through the palette, remapped 1";
 }
 
 TEST_F(ScreenTest, SetColorAndSetTextView) {
@@ -148,13 +148,15 @@ TEST_F(ScreenTest, SetColorAndSetTextView) {
 // Asked for nothing, the console reports the size it really has: the terminal's, not the last one set.
 TEST_F(ScreenTest, TheConsoleReportsTheTerminalsRealSize) {
   winsize size{};
-  size.ws_row = 50, size.ws_col = 120;
+  size.ws_row = 50;
+  size.ws_col = 120;
   int master, terminal;
   ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, &size), 0);
   const int saved = dup(STDOUT_FILENO);
   dup2(terminal, STDOUT_FILENO);
   const int32_t set = SetWidth(80, 25), reported = SetWidth(0, 0), view = SetTextView(1, 50);
-  dup2(saved, STDOUT_FILENO), close(saved), close(terminal), close(master);
+  dup2(saved, STDOUT_FILENO);
+  for (int fd : {saved, terminal, master}) close(fd);
   EXPECT_EQ(set, 0);
   EXPECT_EQ(reported, 50 * 65536 + 120);
   EXPECT_EQ(view, 50 * 65536 + 1) << "the text view checks against the same size";

@@ -34,8 +34,9 @@ class WalkerLoop : public ::testing::Test {
     a.offset = kOffset;
   }
   void TearDown() override {
-    if constexpr (kShowsRefused)
-      if (p) for (ImageBuffer* i : {p->brick, p->flameA, p->flameB, p->skull, p->sprite, p->map}) ImageDestroy(i);
+    if constexpr (kShowsRefused) {
+      if (p) for (auto* i : {p->brick, p->flameA, p->flameB, p->skull, p->sprite, p->map}) ImageDestroy(i);
+    }
     ScreenMode(0);
     std::filesystem::remove_all(dir);
   }
@@ -49,7 +50,7 @@ class WalkerLoop : public ::testing::Test {
     p->shown = [this] {  // page 0 over the area every frame covers
       SetPages(0, -1);
       frames.emplace_back();
-      for (int32_t i = 0; i < 320 * 200; ++i) frames.back().push_back(GetPixel(nullptr, float(i % 320), float(i / 320)));
+      for (int i = 0; i < 320 * 200; ++i) frames.back().push_back(GetPixel(nullptr, float(i % 320), float(i / 320)));
       SetPages(1, -1);
     };
   }
@@ -58,7 +59,10 @@ class WalkerLoop : public ::testing::Test {
   }
   void Run(std::initializer_list<Move> moves) {
     for (const Move& m : moves) {
-      if (m.x0 >= 0) p->x = m.x0, p->y = m.y0;
+      if (m.x0 >= 0) {
+        p->x = m.x0;
+        p->y = m.y0;
+      }
       const int32_t x0 = p->x, y0 = p->y, i = m.tx - a.offset, j = m.ty - a.offset;
       SCOPED_TRACE(::testing::Message() << "key " << m.key << " from " << x0 << "," << y0);
       frames.clear();
@@ -91,17 +95,16 @@ TYPED_TEST_SUITE(WalkerLoop, Walkers);
 TYPED_TEST(WalkerLoop, MovesRefusalsAndEdges) {
   gNow = 0.3;  // past 0.2 s of second 0: the flames flip on every iteration
   // Around (20, 12) an outline, -1 (plotted 255: an outline), a walk-through
-  // flame, scenery; (40, 20) ringed by blocking cells (257 plots as 1).
-  this->a.Put({{19, 13, 17}, {20, 13, -1}, {21, 11, 3}, {22, 12, 2}, {16, 10, 4}, {24, 12, 1}, {39, 19, 1},
-               {40, 19, 2}, {41, 19, 4}, {39, 20, 257}, {41, 20, 1}, {39, 21, 4}, {40, 21, 2}, {41, 21, 1}, {44, 20, 3}});
+  // flame, scenery; around (40, 20) a cell of each blocking code (257 plots as 1).
+  this->a.Put({{19, 13, 17}, {20, 13, -1}, {21, 11, 3}, {22, 12, 2}, {16, 10, 4}, {24, 12, 1}, {44, 20, 3}});
+  this->a.Put({{39, 19, 1}, {40, 19, 2}, {41, 19, 4}, {39, 20, 257}});
   if (this->kOffset == 0) this->a.Put({{0, 6, 1}});  // a clamped move still tests its cell
   this->Start();
   this->Run({{20, 12, '1', 19, 13}, {20, 12, '2', 20, 13}, {20, 12, '3', 21, 13}, {20, 12, '4', 19, 12},
              {20, 12, '5', 20, 12}, {20, 12, '6', 21, 12}, {20, 12, '7', 19, 11}, {20, 12, '8', 20, 11},
              {20, 12, '9', 21, 11}, {20, 12, 'a', 20, 12}, {20, 12, '0', 20, 12}, {20, 12, ' ', 20, 12},
              {20, 12, 0x48FF, 20, 12}, {20, 12, 0x4FFF, 20, 12}, {20, 12, CloseKey, 20, 12}, {20, 12, 0, 20, 12},
-             {40, 20, '1', 39, 21}, {40, 20, '2', 40, 21}, {40, 20, '3', 41, 21}, {40, 20, '4', 39, 20},
-             {40, 20, '6', 41, 20}, {40, 20, '7', 39, 19}, {40, 20, '8', 40, 19}, {40, 20, '9', 41, 19},
+             {40, 20, '4', 39, 20}, {40, 20, '7', 39, 19}, {40, 20, '8', 40, 19}, {40, 20, '9', 41, 19},
              {0, 0, '7', 0, 0}, {0, 0, '4', 0, 0}, {0, 0, '9', 1, 0}, {0, 0, '1', 0, 1}, {0, 5, '1', 0, 6},
              {319, 199, '3', 319, 199}, {319, 199, '1', 318, 199}, {319, 199, '9', 319, 198}, {7, 9, 27, 0, 0}});
 }
@@ -125,6 +128,7 @@ TYPED_TEST(WalkerLoop, StartOnABlockingCellThenFlameClock) {
   }
 }
 
+// Off the page (-1) the loops never look: only here.
 TEST(WalkerModel, BlockTestsMarkBricksFlamesSkullsAndOffPage) {
   walker::BlockTests t;
   for (int32_t v = -3; v <= 300; ++v) EXPECT_EQ(walker::FillBlockTests(t, v) == -1, Blocks(v)) << v;

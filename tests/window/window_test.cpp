@@ -32,8 +32,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 namespace {
 
 bool WaitUntil(const std::function<bool()>& done) {  // 10 s, however slow each check is (ThreadSanitizer)
-  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < end;
-       usleep(2000))
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (; std::chrono::steady_clock::now() < end; usleep(2000))
     if (done()) return true;
   return false;
 }
@@ -54,7 +54,10 @@ class WindowTest : public ::testing::Test {
     ResetLayerForTests();
     ASSERT_NE(x_ = XOpenDisplay(server.Name().c_str()), nullptr);
   }
-  void TearDown() override { ResetLayerForTests(), x_ && XCloseDisplay(x_); }
+  void TearDown() override {
+    ResetLayerForTests();
+    if (x_) XCloseDisplay(x_);
+  }
 
   Window ProgramWindow() {  // the shown top-level window titled as this program (0 when none)
     Window root, parent, *children = nullptr, found = 0;
@@ -63,8 +66,9 @@ class WindowTest : public ::testing::Test {
     for (unsigned i = 0; i < n; ++i) {
       XTextProperty name{};
       XWindowAttributes a{};
-      if (XGetWMName(x_, children[i], &name) && std::string(reinterpret_cast<char*>(name.value), name.nitems) == "window_test" &&
-          XGetWindowAttributes(x_, children[i], &a) && a.map_state == IsViewable)
+      const bool named = XGetWMName(x_, children[i], &name) &&
+                         std::string(reinterpret_cast<char*>(name.value), name.nitems) == "window_test";
+      if (named && XGetWindowAttributes(x_, children[i], &a) && a.map_state == IsViewable)
         found = children[i];
       XFree(name.value);
     }
@@ -74,28 +78,35 @@ class WindowTest : public ::testing::Test {
   void Open(int32_t flags = 0) {  // a 320 x 200 Screen of mode 7, as mapwalk1 opens, and its window
     ASSERT_EQ(ScreenMode(7, 0, 2, flags, 0), 0);
     ASSERT_TRUE(WaitUntil([&] { return (win_ = ProgramWindow()) != 0; })) << "no window";
-    XSetInputFocus(x_, win_, RevertToPointerRoot, CurrentTime), XSync(x_, False);
+    XSetInputFocus(x_, win_, RevertToPointerRoot, CurrentTime);
+    XSync(x_, False);
   }
   std::vector<int> Geometry() {  // x, y on the screen (no window manager: the root is the parent), width, height
     XWindowAttributes a{};
     XGetWindowAttributes(x_, win_, &a);
     return {a.x, a.y, a.width, a.height};
   }
-  // Whether the window shows colour(x, y) at every page pixel, each as scale x scale pixels.
-  bool Shows(const std::function<uint32_t(int, int)>& colour, int scale = 1) {
-    XImage* img = XGetImage(x_, win_, 0, 0, 320 * scale, 200 * scale, AllPlanes, ZPixmap);
+  // Whether the window shows colour(x, y) at every page pixel (from x0, y0), each as scale x scale pixels.
+  bool Shows(const std::function<uint32_t(int, int)>& colour, int scale = 1, int x0 = 0, int y0 = 0, int w = 320,
+             int h = 200) {
+    XImage* img = XGetImage(x_, win_, x0 * scale, y0 * scale, w * scale, h * scale, AllPlanes, ZPixmap);
     bool same = img != nullptr;
-    for (int y = 0; same && y < 200 * scale; ++y)
-      for (int x = 0; same && x < 320 * scale; ++x) same = (XGetPixel(img, x, y) & 0xFFFFFF) == colour(x / scale, y / scale);
+    for (int i = 0; same && i < w * h * scale * scale; ++i) {
+      const int x = i % (w * scale), y = i / (w * scale);
+      same = (XGetPixel(img, x, y) & 0xFFFFFF) == colour(x0 + x / scale, y0 + y / scale);
+    }
     if (img) XDestroyImage(img);
     return same;
   }
-  void Xdotool(const std::string& args) { ASSERT_EQ(std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()), 0) << args; }
+  void Xdotool(const std::string& args) {
+    ASSERT_EQ(std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()), 0) << args;
+  }
   void CloseRequest() {
     XEvent e{};
     e.xclient = {ClientMessage, 0, True, x_, win_, XInternAtom(x_, "WM_PROTOCOLS", False), 32, {}};
     e.xclient.data.l[0] = long(XInternAtom(x_, "WM_DELETE_WINDOW", False));
-    XSendEvent(x_, win_, False, NoEventMask, &e), XSync(x_, False);
+    XSendEvent(x_, win_, False, NoEventMask, &e);
+    XSync(x_, False);
   }
   static std::vector<KeyString> Keys(size_t n) {  // the next n keys, each waited for
     std::vector<KeyString> keys(n);
@@ -107,16 +118,11 @@ class WindowTest : public ::testing::Test {
   Window win_ = 0;
 };
 
-uint32_t Rgb(int32_t value) {
-  const auto [r, g, b] = kShownColours[size_t(value)];
-  return uint32_t(r) << 16 | g << 8 | b;
-}
-
 TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld) {
   Open();
   for (int32_t c = 0; c < 16; ++c)  // 16 bars of the 16 colours, before the first pass or just after
     DrawLine(nullptr, float(c * 20), 0, float(c * 20 + 19), 199, uint32_t(c), LineShape::FilledBox);
-  EXPECT_TRUE(WaitUntil([&] { return Shows([](int x, int) { return Rgb(x / 20); }); }));
+  EXPECT_TRUE(WaitUntil([&] { return Shows([](int x, int) { return ShownRgb(x / 20); }); }));
   EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 320) / 2, (768 - 200) / 2, 320, 200}));
   ClearScreen(0);
   // A page drawn out of sight and copied to the visible one; then colour 0 turned red.
@@ -131,7 +137,8 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   for (int i = 0; i < 3; ++i) UnlockScreen(1, 0);
   SetColor(15, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(200, 100, 319, 199, 0x00AA00)); }));
-  LockScreen(), LockScreen();  // closing with the screen lock held, then opening again
+  LockScreen();  // closing with the screen lock held, then opening again
+  LockScreen();
   ScreenMode(0);
   EXPECT_EQ(ProgramWindow(), 0u);
   setenv("SCRSCALE", "2", 1);  // magnified with whole pixels
@@ -154,12 +161,8 @@ TEST_F(WindowTest, ACopiedFrameShowsAtOnce) {
   for (int32_t c = 1; c <= 10; ++c) {
     DrawLine(nullptr, 0, 0, 319, 199, uint32_t(c), LineShape::FilledBox);
     PageCopy(1, 0);
-    ASSERT_TRUE(WaitUntil([&] {
-      XImage* img = XGetImage(x_, win_, 160, 100, 1, 1, AllPlanes, ZPixmap);
-      const bool shown = img && (XGetPixel(img, 0, 0) & 0xFFFFFF) == Rgb(c);
-      if (img) XDestroyImage(img);
-      return shown;
-    })) << "frame " << c;
+    ASSERT_TRUE(WaitUntil([&] { return Shows([c](int, int) { return ShownRgb(c); }, 1, 160, 100, 1, 1); }))
+        << "frame " << c;
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
@@ -176,7 +179,8 @@ TEST_F(WindowTest, CloseButtonAltEnterAndSystemKeys) {
   Xdotool("keydown alt");
   CloseRequest();
   Xdotool("keyup alt key alt+x F10 alt+F4 alt alt+Return");
-  EXPECT_TRUE(WaitUntil([&] { return Geometry() == std::vector<int>({0, 0, 1024, 768}); })) << "not full screen " << ::testing::PrintToString(Geometry());
+  EXPECT_TRUE(WaitUntil([&] { return Geometry() == std::vector<int>({0, 0, 1024, 768}); }))
+      << "not full screen " << ::testing::PrintToString(Geometry());
   Xdotool("key alt+Return 7");
   EXPECT_TRUE(WaitUntil([&] { return Geometry()[2] == 320 && Geometry()[3] == 200; })) << "not back to the window";
   EXPECT_EQ(Keys(1)[0], "7");
@@ -187,7 +191,8 @@ TEST_F(WindowTest, KeysAndTheKeypadWithAndWithoutNumLock) {
   auto numLock = [&](bool on) {  // pressed as a user does, until the server's state follows
     auto state = [&] {
       XkbStateRec st{};
-      return XkbGetState(x_, XkbUseCoreKbd, &st) == 0 && (st.locked_mods & XkbKeysymToModifiers(x_, XK_Num_Lock)) != 0;
+      if (XkbGetState(x_, XkbUseCoreKbd, &st) != 0) return false;
+      return (st.locked_mods & XkbKeysymToModifiers(x_, XK_Num_Lock)) != 0;
     };
     if (state() != on) Xdotool("key Num_Lock");
     ASSERT_TRUE(WaitUntil([&] { return state() == on; }));
@@ -197,7 +202,8 @@ TEST_F(WindowTest, KeysAndTheKeypadWithAndWithoutNumLock) {
   numLock(false);
   Xdotool("key KP_End KP_Begin KP_Prior 7");
   const std::string x = "\xFF";
-  EXPECT_EQ(Keys(11), std::vector<KeyString>({"1", "\x1B", x + "H", x + "\x86", "1", "5", "9", x + "O", x + "L", x + "I", "7"}));
+  EXPECT_EQ(Keys(11),
+            std::vector<KeyString>({"1", "\x1B", x + "H", x + "\x86", "1", "5", "9", x + "O", x + "L", x + "I", "7"}));
 }
 
 // Each named key is the key string its key gives; a held key reads 1 until it is let go.

@@ -22,7 +22,9 @@ class XvfbServer {
     if (pipe(fds) == 0 && (pid_ = fork()) == 0) {
       prctl(PR_SET_PDEATHSIG, SIGTERM);
       const int quiet = open("/dev/null", O_WRONLY);
-      dup2(quiet, 1), dup2(quiet, 2), close(fds[0]);
+      dup2(quiet, 1);
+      dup2(quiet, 2);
+      close(fds[0]);
       execlp(program, program, "-displayfd", std::to_string(fds[1]).c_str(), "-screen", "0", "1024x768x24", "-nolisten",
              "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
@@ -31,14 +33,20 @@ class XvfbServer {
     pollfd p{fds[0], POLLIN, 0};
     for (char c; poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n';) name_ += c;
     close(fds[0]);
-    if (!name_.empty()) return name_.insert(0, ":"), true;
+    if (!name_.empty()) {
+      name_.insert(0, ":");
+      return true;
+    }
     Stop();
     if (error) *error = std::string("no display number from ") + program;
     return false;
   }
 
   void Stop() {
-    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
     pid_ = -1;
     name_.clear();
   }
