@@ -135,7 +135,8 @@ int Deep(int depth) {
 TEST_F(PtyReader, RawModeRestoredOnSignalsAndAtExit) {
   const struct { int sig; std::string bytes, written; bool throws = false; } kCases[] = {  // sig 0: a normal exit
       {SIGINT, "\x1b[?25h<restored>", "\x1b[?25h<restored>"}, {SIGTERM, std::string(1000, 'x'), std::string(255, 'x')},
-      {SIGHUP, "", ""}, {0, "<exit>", "<exit>"}, {SIGABRT, "<thrown>", "<thrown>", true}, {SIGSEGV, "<overflow>", "<overflow>"}};
+      {SIGHUP, "", ""}, {0, "<exit>", "<exit>"}, {SIGABRT, "<thrown>", "<thrown>", true},
+      {SIGSEGV, "<overflow>", "<overflow>"}};
   for (const auto& c : kCases) {
     int out[2], go[2];
     ASSERT_TRUE(pipe(out) == 0 && pipe(go) == 0);
