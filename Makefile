@@ -8,11 +8,15 @@ CMAKE_FLAGS ?=
 deps:
 	@scripts/install-deps
 
-# Release build, then mapwalk1 on the bundled assets.
-run: deps
-	@cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD)/release -j $(JOBS)
-	cd assets && ../$(BUILD)/release/mapwalk1/mapwalk1
+# Only what the game needs: its packages, then a Release build of mapwalk1
+# alone in a build folder of its own (no tests, benchmarks or browser build),
+# run on the bundled assets.
+run:
+	@scripts/install-deps game
+	@cmake -S . -B $(BUILD)/run -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)/run -j $(JOBS) --target mapwalk1
+	cd assets && $(abspath $(BUILD))/run/mapwalk1/mapwalk1
 
 release: deps
 	@cmake -S . -B $(BUILD)/release -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null

@@ -8,7 +8,10 @@
 // cells that changed (term_picture.h). All terminal writes happen on the
 // Presenter thread, outside the lock, so the program's thread never waits
 // for the terminal. The terminal is given back (normal screen, cursor,
-// settings) on close, at exit and on SIGINT, SIGTERM and SIGHUP.
+// settings) on close, at exit, on the signals that end the process and on
+// an uncaught exception (terminal.h), each time after the Presenter's write
+// under way; on Ctrl+Z before stopping, and once continued in the foreground
+// the Presenter draws the whole picture again.
 #include <strings.h>
 #include <unistd.h>
 
@@ -69,13 +72,17 @@ bool TrueColourAnnounced() {
   return v && (strcasecmp(v, "truecolor") == 0 || strcasecmp(v, "24bit") == 0);
 }
 
+// Nothing is written while the terminal is given back (stopped, or ending).
 void Write(Picture& p, const char* data, size_t n) {
-  if (p.terminalOk) p.terminalOk = WriteAll(STDOUT_FILENO, data, n);
+  if (!p.terminalOk || !TermBeginWrite()) return;
+  p.terminalOk = WriteAll(STDOUT_FILENO, data, n);
+  TermEndWrite();
 }
 
 bool StartPicture() {
   Picture& p = State().picture;
   p = Picture{};
+  TermLeaveJobSignalsToOthers();
   TerminalSize(p.columns, p.rows);
   p.lastWrite = Clock::now() - kPicturePeriod;
   Write(p, kEnterBytes, sizeof kEnterBytes - 1);
@@ -116,7 +123,9 @@ void Pass() {
       p.pendLast = std::max(p.pendLast, last);
     }
   }
-  if (TerminalResized()) {
+  const bool again = TermTakenAgain();  // back from a stop: the terminal shows the shell's screen
+  if (again) Write(p, kEnterBytes, sizeof kEnterBytes - 1);
+  if (TerminalResized() || again) {
     TerminalSize(p.columns, p.rows);
     if (p.encoder.configured()) {
       p.encoder.Configure(f.width, f.height, p.columns, p.rows, st.trueColour);
@@ -125,7 +134,7 @@ void Pass() {
     }
   }
   const auto now = Clock::now();
-  if (p.pendFirst >= 0 && p.encoder.configured() && now - p.lastWrite >= kPicturePeriod) {
+  if (p.pendFirst >= 0 && p.encoder.configured() && !TermGivenBack() && now - p.lastWrite >= kPicturePeriod) {
     p.out.clear();
     p.encoder.Encode(p.rgb.data(), p.pendFirst, p.pendLast, p.out);
     p.pendFirst = p.pendLast = -1;
@@ -161,6 +170,7 @@ int Open(const BackendOpenArgs& args) {
   st.rawByUs = EnterRawIfForeground(STDIN_FILENO);
   StdinKeys().SetWindowRules(true);  // while a Screen is open, keys follow a window's rules
   TermSetRestoreBytes(kRestoreBytes);
+  TermTakenAgain();  // drawn whole at the start anyway
   WatchTerminalResize(true);
   st.open = true;
   if (st.presenter.Start(StartPicture, Pass, FinishPicture)) return 0;

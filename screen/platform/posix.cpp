@@ -126,7 +126,8 @@ void ConsoleClearRows(int32_t foreground, int32_t background, int32_t top, int32
 
 void ConsoleClearAll(int32_t foreground, int32_t background) {
   // Erasing takes the current background, so the whole window turns that colour.
-  Emit(Attribute(foreground, background) + "\x1b[2J\x1b[3J\x1b[H");
+  // The terminal's history above the window (the user's scrollback) is kept.
+  Emit(Attribute(foreground, background) + "\x1b[2J\x1b[H");
 }
 
 void ConsoleMoveCursor(int32_t row, int32_t column) { Emit(MoveTo(row, column)); }

@@ -6,13 +6,16 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 namespace scr {
 
@@ -77,6 +80,9 @@ void TermKeyReader::PollLocked() {
   } else if (terminal_ && rawIfTerminal_ && !TermIsRaw()) {
     TermEnterRaw(fd_);  // raw mode was left meanwhile (a back-end that had it closed)
   }
+  // Given back on Ctrl+Z and continued in the background: reading would stop
+  // the process again, so wait until it is the foreground job.
+  if (terminal_ && !TermTakeAgainIfForeground()) return;
   bool haveNow = false;
   double now = 0;
   uint8_t buffer[512];
@@ -154,40 +160,152 @@ void TermSetConsoleInput(int fd, bool rawIfTerminal) { StdinKeys().Reset(fd, raw
 namespace {
 
 // Read by the signal handlers: written only before gHaveSaved / gRestoreLen say so.
-termios gSaved;
+termios gSaved;  // the settings found, given back
+termios gRaw;    // raw mode, taken again after a stop
 volatile sig_atomic_t gHaveSaved = 0;
 volatile sig_atomic_t gSavedFd = -1;
 char gRestoreBytes[256];
 volatile sig_atomic_t gRestoreLen = 0;
+// The terminal has been given back (settings and restore bytes): kStopped on
+// Ctrl+Z, until it is taken again; kEnding when the process ends.
+enum : int { kHeld = 0, kStopped = 1, kEnding = 2 };
+std::atomic<int> gGivenBack{kHeld};
+// A picture write is under way (TermBeginWrite); giving back waits for its end.
+std::atomic<bool> gWriting{false};
+std::atomic<bool> gTakenAgain{false};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "signal handlers need lock-free flags");
 std::mutex gHookMutex;
 bool gHooksInstalled = false;
+std::terminate_handler gOldTerminate = nullptr;
+
+bool Holding() { return gHaveSaved || gRestoreLen > 0; }
+
+// Restores the saved settings and writes the restore bytes, unless given back
+// already; from kEnding on nothing takes the terminal again. A picture write
+// under way on another thread ends first (for at most 0.2 s), so that no part
+// of it lands after the restore. Async-signal-safe.
+void GiveBack(int how) {
+  if (!Holding()) return;
+  int was = gGivenBack.load();
+  while (was < how && !gGivenBack.compare_exchange_weak(was, how)) {
+  }
+  if (was != kHeld) return;
+  for (int i = 0; i < 200 && gWriting.load(); ++i) {
+    const timespec ms{0, 1000000};
+    nanosleep(&ms, nullptr);
+  }
+  // The shell may have taken the terminal already (it saw another process of
+  // the job stop): SIGTTOU blocked, the settings and bytes still go through.
+  sigset_t ttou, old;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &ttou, &old);
+  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gSaved);
+  WriteAll(STDOUT_FILENO, gRestoreBytes, size_t(gRestoreLen));  // poll and write are signal-safe
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// Takes the terminal again (raw mode) once this process is its foreground
+// job; the picture is then drawn anew. Async-signal-safe.
+bool TakeAgainIfForeground() {
+  if (!Holding()) return true;  // nothing to take
+  if (gGivenBack == kEnding) return false;
+  if (tcgetpgrp(gHaveSaved ? int(gSavedFd) : STDOUT_FILENO) != getpgrp()) return false;
+  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gRaw);
+  gGivenBack = kHeld;
+  gTakenAgain.store(true);
+  return true;
+}
+
+// Ctrl+Z: gives the terminal back, stops as the signal's default does, and
+// once continued takes the terminal again. Async-signal-safe.
+void StopNow() {
+  const int savedErrno = errno;
+  GiveBack(kStopped);
+  struct sigaction dfl {}, own{};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(SIGTSTP, &dfl, &own);
+  sigset_t stop, old;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTSTP);
+  sigprocmask(SIG_UNBLOCK, &stop, &old);  // blocked while its handler runs
+  raise(SIGTSTP);                         // stopped here until continued
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+  sigaction(SIGTSTP, &own, nullptr);
+  if (gGivenBack == kStopped) TakeAgainIfForeground();
+  errno = savedErrno;
+}
+
+void OnStop(int) { StopNow(); }
+
+// Continued after any stop (also one not asked by Ctrl+Z, e.g. SIGSTOP, after
+// which the shell may have changed the settings): raw mode again and a new picture.
+void OnContinue(int) {
+  const int savedErrno = errno;
+  if (Holding() && gGivenBack != kEnding && tcgetpgrp(gHaveSaved ? int(gSavedFd) : STDOUT_FILENO) == getpgrp()) {
+    gGivenBack.store(kStopped);
+    TakeAgainIfForeground();
+  }
+  errno = savedErrno;
+}
 
 void OnFatalSignal(int sig) {
   const int savedErrno = errno;
   TermRestore();
   errno = savedErrno;
   // SA_RESETHAND has put back the default action: raised again, the signal
-  // ends the process once this handler returns, with the usual exit status.
+  // ends the process once this handler returns, with the usual exit status
+  // (and core dump). A fault raised by an instruction would also recur.
   raise(sig);
 }
 
+// An uncaught exception: the terminal first, so that the message that
+// follows is seen on the normal screen.
+void OnTerminate() {
+  TermRestore();
+  if (gOldTerminate) gOldTerminate();
+  std::abort();
+}
+
 void RestoreAtExit() { TermRestore(); }
+
+// Puts `handler` on `sig` unless someone else's handler is there (or the
+// signal is ignored, as under nohup).
+void Hook(int sig, void (*handler)(int), int flags) {
+  struct sigaction old {};
+  if (sigaction(sig, nullptr, &old) != 0) return;
+  if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) return;
+  struct sigaction act {};
+  act.sa_handler = handler;
+  sigemptyset(&act.sa_mask);
+  act.sa_flags = flags;
+  sigaction(sig, &act, nullptr);
+}
 
 void InstallHooks() {
   std::lock_guard<std::mutex> guard(gHookMutex);
   if (gHooksInstalled) return;
   gHooksInstalled = true;
   std::atexit(RestoreAtExit);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old{};
-    if (sigaction(sig, nullptr, &old) != 0) continue;
-    if (old.sa_handler != SIG_DFL || (old.sa_flags & SA_SIGINFO)) continue;  // someone else's
-    struct sigaction act{};
-    act.sa_handler = OnFatalSignal;
-    sigemptyset(&act.sa_mask);
-    act.sa_flags = SA_RESETHAND;
-    sigaction(sig, &act, nullptr);
+  gOldTerminate = std::set_terminate(OnTerminate);
+#ifndef __EMSCRIPTEN__  // the browser has no signal stacks (nor terminal)
+  // A stack overflow leaves no stack for the handler: this thread (the
+  // program's, which opens the Screen) gets a second one, unless it has one.
+  static char altStack[64 * 1024];
+  stack_t old{};
+  if (sigaltstack(nullptr, &old) == 0 && (old.ss_flags & SS_DISABLE)) {
+    stack_t alt{};
+    alt.ss_sp = altStack;
+    alt.ss_size = sizeof altStack;
+    sigaltstack(&alt, nullptr);
   }
+#endif
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    Hook(sig, OnFatalSignal, SA_RESETHAND | SA_ONSTACK);
+  Hook(SIGTSTP, OnStop, SA_RESTART);
+  Hook(SIGCONT, OnContinue, SA_RESTART);
 }
 
 }  // namespace
@@ -200,12 +318,14 @@ bool TermEnterRaw(int fd) {
   if (tcgetattr(fd, &t) != 0) return false;
   InstallHooks();
   gSaved = t;
-  gSavedFd = fd;
-  gHaveSaved = 1;
   t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
   t.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON);
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
+  gRaw = t;
+  gSavedFd = fd;
+  gGivenBack = kHeld;
+  gHaveSaved = 1;
   if (tcsetattr(fd, TCSANOW, &t) != 0) {
     gHaveSaved = 0;
     return false;
@@ -215,14 +335,11 @@ bool TermEnterRaw(int fd) {
 
 void TermLeaveRaw() {
   if (!gHaveSaved) return;
-  tcsetattr(gSavedFd, TCSANOW, &gSaved);
+  if (gGivenBack == kHeld) tcsetattr(gSavedFd, TCSANOW, &gSaved);
   gHaveSaved = 0;
 }
 
-void TermRestore() {
-  if (gHaveSaved) tcsetattr(gSavedFd, TCSANOW, &gSaved);
-  WriteAll(STDOUT_FILENO, gRestoreBytes, size_t(gRestoreLen));  // poll and write are signal-safe
-}
+void TermRestore() { GiveBack(kEnding); }
 
 void TermSetRestoreBytes(const char* s) {
   gRestoreLen = 0;
@@ -231,10 +348,33 @@ void TermSetRestoreBytes(const char* s) {
   size_t n = std::strlen(s);
   if (n > sizeof gRestoreBytes - 1) n = sizeof gRestoreBytes - 1;
   std::memcpy(gRestoreBytes, s, n);
+  gGivenBack = kHeld;
   gRestoreLen = static_cast<sig_atomic_t>(n);
 }
 
 bool TermIsRaw() { return gHaveSaved != 0; }
+
+bool TermGivenBack() { return gGivenBack != kHeld && Holding(); }
+
+bool TermTakeAgainIfForeground() { return !TermGivenBack() || TakeAgainIfForeground(); }
+
+bool TermTakenAgain() { return gTakenAgain.exchange(false); }
+
+bool TermBeginWrite() {
+  gWriting.store(true);
+  if (!TermGivenBack()) return true;
+  gWriting.store(false);
+  return false;
+}
+
+void TermEndWrite() { gWriting.store(false); }
+
+void TermLeaveJobSignalsToOthers() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT}) sigaddset(&set, sig);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
 
 bool EnterRawIfForeground(int fd) {
   return isatty(fd) && !TermIsRaw() && tcgetpgrp(fd) == getpgrp() && TermEnterRaw(fd);
@@ -265,6 +405,10 @@ bool TerminalResized() { return gResized.exchange(false, std::memory_order_relax
 void TermHangUp() {
   TermRestore();
   signal(SIGHUP, SIG_DFL);
+  sigset_t hup;
+  sigemptyset(&hup);
+  sigaddset(&hup, SIGHUP);
+  pthread_sigmask(SIG_UNBLOCK, &hup, nullptr);  // the Presenter's thread blocks it
   raise(SIGHUP);
   _exit(128 + SIGHUP);
 }

@@ -60,20 +60,43 @@ TermKeyReader& StdinKeys();
 
 // Puts terminal `fd` into non-canonical, non-echoing input with reads that
 // never wait (output processing and Ctrl+C stay). Saves the settings first
-// (once) and arranges their restoring at exit and on SIGINT, SIGTERM and
-// SIGHUP. Returns false when fd is not a terminal or cannot be changed.
+// (once) and arranges for the terminal to be given back: at exit, on an
+// uncaught exception, on SIGINT, SIGTERM, SIGHUP, SIGQUIT and the faults
+// (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT), each then ending the process as
+// it would have anyway, and on Ctrl+Z (SIGTSTP) before stopping, taken again
+// once continued in the foreground. Returns false when fd is not a terminal
+// or cannot be changed.
 bool TermEnterRaw(int fd);
 // Restores the saved settings now and forgets them (raw mode may be entered
 // again later). The restore bytes are not written.
 void TermLeaveRaw();
-// Restores the saved settings and writes the restore bytes; async-signal-safe,
-// keeps the saved settings. Runs at exit and in the signal handlers.
+// Gives the terminal back: restores the saved settings and writes the restore
+// bytes, once until it is taken again; async-signal-safe, keeps the saved
+// settings. Runs at exit and in the signal handlers.
 void TermRestore();
 // Bytes written to standard output on restore (e.g. leave the alternate
 // screen, show the cursor); null or "" for none. At most 255 bytes are kept.
 void TermSetRestoreBytes(const char* s);
-// Whether raw mode is in force.
+// Whether raw mode is held (also while given back on Ctrl+Z).
 bool TermIsRaw();
+// Given back (on Ctrl+Z, or for good as the process ends) and not taken
+// again: nothing is to be written.
+bool TermGivenBack();
+// Takes the terminal given back on Ctrl+Z again when this process is its
+// foreground job (continued with `bg`, then brought back with `fg`, it gets
+// no signal); false while it is in the background.
+bool TermTakeAgainIfForeground();
+// Whether the terminal was taken again since the last call: whatever it
+// showed is gone, the picture is to be drawn anew (the restore bytes undone).
+bool TermTakenAgain();
+// Around each write of a picture: false (and nothing to end) when the
+// terminal is given back. Giving back waits for a write under way to end.
+bool TermBeginWrite();
+void TermEndWrite();
+// The calling thread (a Presenter) leaves the signals of the keyboard and of
+// kill (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT) to the program's
+// thread, so that their handlers never cut one of its writes.
+void TermLeaveJobSignalsToOthers();
 // Enters raw mode on `fd` when it is a terminal whose foreground this process
 // is (a background job leaves the settings alone) and raw mode is not on yet.
 // True when this call entered it.

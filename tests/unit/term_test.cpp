@@ -76,7 +76,7 @@ struct Term {
           else error = "SGR " + std::to_string(p[k]);
         }
       } else {
-        error = std::string("unexpected final ") + f;
+        (error = "unexpected final ") += f;
       }
       i = j + 1;
     }
