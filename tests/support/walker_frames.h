@@ -29,8 +29,9 @@ struct Assets {
   void Put(std::initializer_list<std::array<int32_t, 3>> cells) {  // page x, y, code
     for (auto [x, y, code] : cells) map[size_t((y - offset) * 64 + x - offset)] = code;
   }
-  // A brick in the map's corner and below-right of the start (2, 2); a skull, an outline, both flames.
-  void Scenery() { Put({{offset, offset, 1}, {3, 3, 1}, {4, 1, 4}, {5, 2, 7}, {6, 4, 2}, {7, 4, 3}}); }
+  // A brick in the map's corner and below-right of the start (2, 2); a skull, two outlines (the first outline
+  // code and a later one), both flames.
+  void Scenery() { Put({{offset, offset, 1}, {3, 3, 1}, {4, 1, 4}, {5, 2, 7}, {8, 2, 5}, {6, 4, 2}, {7, 4, 3}}); }
   static void Write(const std::filesystem::path& file, const int32_t* v, size_t n, size_t w) {
     std::ofstream out(file, std::ios::binary);
     for (size_t i = 0; i < n; ++i) out << v[i] << ((i + 1) % w == 0 ? "\n" : i % 3 ? " " : ", ");
