@@ -5,7 +5,6 @@
 // and the window's keys from raw X key codes (XTEST: xdotool would toggle
 // Num Lock around keypad keys).
 #include <dlfcn.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,17 +14,13 @@
 #include <memory>
 #include <thread>
 
-#include "colours.h"
-#include "walker_frames.h"
+#include "programs.h"
 #include "xserver.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-struct ProgramInfo { const char* name; int32_t width, height, offset; };
-const ProgramInfo kPrograms[] = {{"mapwalk1", 320, 200, 0}, {"mapwalk2", 640, 480, 1}, {"mapwalk3", 640, 480, 0}};
 
 // Each case runs Wine in a copy of the fixture's prefix (hard links, made at
 // once), so it has its own Wine server: one server's windows all go to one
@@ -43,63 +38,22 @@ class Prefix {
   std::string path_;
 };
 
-std::string Shell(const std::string& command) {  // its standard output
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += char(c);
-  if (pipe) pclose(pipe);
-  return out;
-}
-
-struct Image {
-  int32_t width = 0, height = 0;
-  std::vector<uint32_t> rgb;  // 0xRRGGBB
-};
-
-// The frame for a player at (x, y), in the 16 shown colours; either flame phase will do.
-bool Shows(const Assets& a, const ProgramInfo& p, int32_t x, int32_t y, const Image& got) {
-  for (int32_t phase : {0, 1}) {
-    const Pixels want = ReferenceFrame(a, x, y, phase, true, p.width, p.height);
-    bool same = got.width == p.width && got.height == p.height;
-    for (size_t i = 0; same && i < want.size(); ++i) {
-      const Rgb c = want[i] < 16 ? kShownColours[want[i]] : Rgb{0, 0, 0};
-      same = got.rgb[i] == (uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b);
-    }
-    if (same) return true;
-  }
-  return false;
-}
-
-Image ReadPng(const fs::path& path) {
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  Image image;
-  if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
-  png.format = PNG_FORMAT_RGB;
-  std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(png));
-  if (!png_image_finish_read(&png, nullptr, bytes.data(), 0, nullptr)) return image;
-  image.width = int32_t(png.width), image.height = int32_t(png.height);
-  for (size_t i = 0; i + 2 < bytes.size(); i += 3) image.rgb.push_back(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2]);
-  return image;
-}
-
 // The client area of a window's xwd dump, 3 or 4 bytes a pixel (a window
 // with an OpenGL visual gives 3), least significant first: Wine draws the
 // frame itself, as wide on the left, right and bottom, with the caption on top.
-Image ClientArea(const std::string& d, int32_t width, int32_t height) {
+std::vector<uint32_t> ClientArea(const std::string& d, int32_t width, int32_t height) {
   auto be32 = [&d](size_t at) {
     return uint32_t(uint8_t(d[at])) << 24 | uint8_t(d[at + 1]) << 16 | uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]);
   };
-  Image image;
+  std::vector<uint32_t> image;
   if (d.size() < 100) return image;
   const int32_t w = int32_t(be32(16)), h = int32_t(be32(20)), border = (w - width) / 2, top = h - height - border;
   const size_t line = be32(48), start = be32(0) + be32(76) * 12, bytes = be32(44) / 8;
   if (border < 0 || top < 0 || bytes < 3 || line < size_t(w) * bytes || d.size() < start + line * size_t(h)) return image;
-  image.width = width, image.height = height;
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
       const size_t at = start + size_t(top + y) * line + size_t(border + x) * bytes;
-      image.rgb.push_back(uint8_t(d[at + 2]) << 16 | uint8_t(d[at + 1]) << 8 | uint8_t(d[at]));
+      image.push_back(uint8_t(d[at + 2]) << 16 | uint8_t(d[at + 1]) << 8 | uint8_t(d[at]));
     }
   return image;
 }
@@ -165,7 +119,7 @@ class WineWindow : public ::testing::Test {
     ASSERT_FALSE(window.empty()) << title << " showed no window under " << backend << " (status " << status << ")";
     window.pop_back();
   }
-  Image Capture(int32_t w, int32_t h) { return ClientArea(X("xwd -silent -id " + window), w, h); }
+  std::vector<uint32_t> Capture(int32_t w, int32_t h) { return ClientArea(X("xwd -silent -id " + window), w, h); }
   // The close button Wine draws at the caption's right end.
   void ClickClose() {
     const std::string size = X("xdotool getwindowgeometry " + window);
@@ -195,8 +149,10 @@ class WineWindow : public ::testing::Test {
   pid_t pid = -1;
 };
 
-// Each back-end with each program: the start frame, a move, a refused move
-// (the brick at (3, 3)), the close button changing nothing, ESC.
+// Each back-end on both screen sizes (mapwalk1's 320 x 200, mapwalk2's
+// 640 x 480; mapwalk3 shows its pages the same way as mapwalk2): the start
+// frame, a move, a refused move (the brick at (3, 3)), the close button
+// changing nothing, ESC.
 class Backends : public WineWindow, public ::testing::WithParamInterface<std::tuple<const char*, ProgramInfo>> {};
 
 TEST_P(Backends, FramesEqualTheReferenceCloseDoesNothingEscEnds) {
@@ -218,7 +174,8 @@ TEST_P(Backends, FramesEqualTheReferenceCloseDoesNothingEscEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, Backends,
-                         ::testing::Combine(::testing::Values("DirectX", "GDI", "OpenGL"), ::testing::ValuesIn(kPrograms)),
+                         ::testing::Combine(::testing::Values("DirectX", "GDI", "OpenGL"),
+                                            ::testing::Values(kPrograms[0], kPrograms[1])),
                          [](const auto& i) { return std::string(std::get<0>(i.param)) + "_" + std::get<1>(i.param).name; });
 
 // The window's keys as InKey gives them, one key a line: main-row digits; the
