@@ -15,9 +15,7 @@ namespace scr {
 
 namespace {
 
-constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
-constexpr uint32_t kOtherBits =
-    ControlKeyState::Shift | ControlKeyState::LeftCtrl | ControlKeyState::RightCtrl;
+constexpr uint32_t kOtherBits = ControlKeyState::Shift | kCtrlBits;
 
 // The Alt-numpad accumulator's character, if any, ends the number.
 void FlushAltNumpad() {

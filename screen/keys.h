@@ -12,6 +12,10 @@ namespace scr {
 // US keyboard layout and console key records
 // ---------------------------------------------------------------------------
 
+// Either Alt key, and either Ctrl key, in a modifier state.
+constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
+constexpr uint32_t kCtrlBits = ControlKeyState::LeftCtrl | ControlKeyState::RightCtrl;
+
 // The character the US layout gives virtual key vk without modifiers (0 none).
 int32_t UsLayoutChar(int32_t vk);
 // The US-layout key typing byte c (1..127): scan, virtual key and the

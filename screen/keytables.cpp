@@ -20,8 +20,6 @@ constexpr KeyCode X(int c) { return (c << 8) + 255; }
 
 enum Column { kNormal = 0, kShift = 1, kCtrl = 2, kAlt = 3 };
 
-constexpr uint32_t kAltBits = ControlKeyState::RightAlt | ControlKeyState::LeftAlt;
-constexpr uint32_t kCtrlBits = ControlKeyState::RightCtrl | ControlKeyState::LeftCtrl;
 
 // Extended entries by scan code (set 1) and column; 0 = none.
 constexpr KeyCode kScanCodeTable[89][4] = {

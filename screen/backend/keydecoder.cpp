@@ -9,9 +9,7 @@ namespace scr {
 
 namespace {
 
-constexpr uint32_t kAlt = ControlKeyState::LeftAlt;
-constexpr uint32_t kAltBits = ControlKeyState::LeftAlt | ControlKeyState::RightAlt;
-constexpr uint32_t kCtrlBits = ControlKeyState::LeftCtrl | ControlKeyState::RightCtrl;
+constexpr uint32_t kLeftAlt = ControlKeyState::LeftAlt;
 constexpr uint8_t kEsc = 0x1B;
 
 namespace VK = VirtualKey;
@@ -88,7 +86,7 @@ uint32_t ModifierState(int mod) {
   const int m = mod - 1;
   uint32_t state = 0;
   if (m & 1) state |= ControlKeyState::Shift;
-  if (m & (2 | 8)) state |= kAlt;
+  if (m & (2 | 8)) state |= kLeftAlt;
   if (m & 4) state |= ControlKeyState::LeftCtrl;
   return state;
 }
@@ -253,7 +251,7 @@ size_t ParseSequence(const uint8_t* s, size_t n, bool final, uint32_t extra,
                      KeySink& out) {
   if (n == 1) {
     if (!final) return 0;
-    EmitByte(s[0], extra | kAlt, out);  // ESC [ / ESC O and nothing more: Alt+[ / Alt+O
+    EmitByte(s[0], extra | kLeftAlt, out);  // ESC [ / ESC O and nothing more: Alt+[ / Alt+O
     return 1;
   }
   if (s[0] == 'O') {
@@ -341,13 +339,13 @@ size_t ParseOne(const uint8_t* b, size_t n, bool final, KeySink& out) {
   if (d == kEsc) {
     if (n == 2 && !final) return 0;
     if (n > 2 && (b[2] == '[' || b[2] == 'O')) {
-      const size_t r = ParseSequence(b + 2, n - 2, final, kAlt, out);
+      const size_t r = ParseSequence(b + 2, n - 2, final, kLeftAlt, out);
       return r ? r + 2 : 0;
     }
     EmitByte(kEsc, 0, out);  // ESC ESC: the first is a lone ESC
     return 1;
   }
-  const size_t r = ParseCharacter(b + 1, n - 1, final, kAlt, out);
+  const size_t r = ParseCharacter(b + 1, n - 1, final, kLeftAlt, out);
   return r ? r + 1 : 0;
 }
 
