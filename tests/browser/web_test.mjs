@@ -109,12 +109,13 @@ try {
       // Main-row digits walk; the keypad's 3 with Num Lock off (headless) is Page Down and does
       // not; F10 posts nothing, so the 3 after it is this frame's key. The keys reach the program
       // the same way on every screen, so they are pressed on the first.
+      const onPhone = screen === screens[0];
       let keys = ' ';
-      for (const [presses, key] of screen === screens[0] ? [[['6'], '6'], [['Numpad3'], ' '], [['F10', '3'], '3']] : []) {
+      for (const [presses, key] of onPhone ? [[['6'], '6'], [['Numpad3'], ' '], [['F10', '3'], '3']] : []) {
         for (const press of presses) await page.keyboard.press(press);
         check((await frameShows(page, reference(name, (keys += key))))[0], `${at}: frame after ${presses}`);
       }
-      for (const digit of screen === screens[0] ? padWalk : '') {
+      for (const digit of onPhone ? padWalk : '') {
         await page.$eval(`#pad [data-code=Numpad${digit}]`, (b) => b.click());
         check((await frameShows(page, reference(name, (keys += digit))))[0], `${at}: frame after keypad ${digit}`);
       }

@@ -11,7 +11,8 @@
 
 struct ProgramInfo { const char* name; int32_t width, height, offset; };
 inline void PrintTo(const ProgramInfo& p, std::ostream* os) { *os << p.name; }
-inline const ProgramInfo kPrograms[] = {{"mapwalk1", 320, 200, 0}, {"mapwalk2", 640, 480, 1}, {"mapwalk3", 640, 480, 0}};
+inline const ProgramInfo kPrograms[] = {
+    {"mapwalk1", 320, 200, 0}, {"mapwalk2", 640, 480, 1}, {"mapwalk3", 640, 480, 0}};
 
 inline std::string Shell(const std::string& command) {  // its standard output, empty when it fails
   std::string out;

@@ -24,7 +24,8 @@ wait_until() {  # seconds, condition
 }
 widest() { cap | awk -v h="$half" '{ n = gsub(h, "&"); if (n > m) m = n } END { print m + 0 }'; }
 shown() {  # waits for the picture and the keys read one by one
-  wait_until 10 '[[ "$(flag alternate_on)" == 1 ]] && cap | grep -q "$half" && stty -F "$(flag pane_tty)" | grep -q -- -icanon' ||
+  wait_until 10 '[[ "$(flag alternate_on)" == 1 ]] && cap | grep -q "$half" &&
+                stty -F "$(flag pane_tty)" | grep -q -- -icanon' ||
     fail "the picture did not appear, or the terminal is not in raw mode"
 }
 start() {  # runs the program with the environment given
@@ -66,8 +67,11 @@ case "$case_name" in
 picture)
   tm send-keys -t t "seq -f KEPT%g 60" Enter
   start COLORTERM=truecolor env -u SCRBK
-  [[ "$(widest)" == 80 && "$(flag cursor_flag)" == 0 ]] || fail "picture $(widest) cells wide, expected 80 (320 / 4), or cursor shown"
-  for rgb in "85;255;85" "170;0;0" "255;255;85"; do cap | grep -q "2;$rgb" || fail "player, brick or skull colour $rgb not shown"; done
+  [[ "$(widest)" == 80 && "$(flag cursor_flag)" == 0 ]] ||
+    fail "picture $(widest) cells wide, expected 80 (320 / 4), or cursor shown"
+  for rgb in "85;255;85" "170;0;0" "255;255;85"; do
+    cap | grep -q "2;$rgb" || fail "player, brick or skull colour $rgb not shown"
+  done
   walks
   tm resize-window -t t -x 60 -y 20
   wait_until 5 '[[ "$(widest)" == 54 ]]' || fail "after resize $(widest) cells wide, expected 54 (320 / 6)"
@@ -92,7 +96,8 @@ signals)
   wait_until 10 '[[ "$(flag alternate_on)" == 1 && -s pid ]]' || fail "the picture did not appear"
   pid=$(cat pid)
   tm kill-pane -t t
-  wait_until 5 '! grep -qv "^[0-9]* ([^)]*) Z" /proc/$pid/stat 2>/dev/null' || { kill -KILL "$pid"; fail "a hang-up did not end the program"; }
+  wait_until 5 '! grep -qv "^[0-9]* ([^)]*) Z" /proc/$pid/stat 2>/dev/null' ||
+    { kill -KILL "$pid"; fail "a hang-up did not end the program"; }
   ;;
 suspend)  # under a shell that waits for it, as make runs it: the job may stop before the program does
   tm send-keys -t t "SCRBK=term sh -c '\"\$0\"; :' '$exe'" Enter

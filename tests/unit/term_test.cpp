@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <algorithm>
+#include <array>
 #include <random>
 
 #include "backend/backend.h"
@@ -42,8 +43,8 @@ struct Term {
     const std::string s = rest + chunk;
     rest.clear();
     for (size_t i = 0; i < s.size() && error.empty();) {
-      if ((s[i] == '\xE2' && s.size() - i < 3) || (s[i] == '\x1b' && s.find_first_of("HJhlm", i + 1) == std::string::npos))
-        return void(rest = s.substr(i));
+      const bool cut = s[i] == '\xE2' ? s.size() - i < 3 : s[i] == '\x1b' && s.find_first_of("HJhlm", i + 1) == s.npos;
+      if (cut) return void(rest = s.substr(i));
       if (s.compare(i, 3, "\xE2\x96\x80") == 0) {
         if (col >= cols) error = "write outside";
         else At(row, col++) = Cell{true, true, fg, bg}, ++written;
@@ -88,7 +89,9 @@ struct Picture {
   std::vector<uint32_t> px;
   Picture(int32_t w, int32_t h, uint32_t fill = 0) : width(w), height(h), px(size_t(w) * size_t(h), fill) {}
   uint32_t& operator()(int32_t x, int32_t y) { return px[size_t(y) * size_t(width) + size_t(x)]; }
-  void Fill(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t c) { while (h-- > 0) std::fill_n(&(*this)(x, y++), w, c); }
+  void Fill(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t c) {
+    while (h-- > 0) std::fill_n(&(*this)(x, y++), w, c);
+  }
 };
 
 // The colour a block shows: the most frequent, the first met among equals; black below the picture.
@@ -107,7 +110,8 @@ uint32_t Majority(Picture& p, int32_t bx, int32_t by, int32_t f) {
 
 // Every picture cell shows its two blocks; every cell beside the picture what the clear left.
 ::testing::AssertionResult Shows(Term& t, const Encoder& e, Picture& p) {
-  if (!t.error.empty() || !t.rest.empty()) return ::testing::AssertionFailure() << t.error << " unfinished: " << t.rest.size();
+  if (!t.error.empty() || !t.rest.empty())
+    return ::testing::AssertionFailure() << t.error << " unfinished: " << t.rest.size();
   const termpic::Layout& l = e.layout();
   auto colour = [&](uint32_t rgb) { return e.trueColour() ? int32_t(rgb) : int32_t(termpic::Nearest256(rgb)); };
   for (int32_t r = 0; r < t.rows; ++r)
@@ -134,7 +138,8 @@ int32_t NearestXterm(uint32_t rgb) {  // by squared distance, the first of equal
   int32_t best = 16, bestDist = INT32_MAX;
   for (int32_t k = 16; k < 256; ++k) {
     int32_t d = 0;
-    for (int s : {0, 8, 16}) d += (int32_t(rgb >> s & 255) - int32_t(Xterm256(k) >> s & 255)) * (int32_t(rgb >> s & 255) - int32_t(Xterm256(k) >> s & 255));
+    for (int s : {0, 8, 16}) d += (int32_t(rgb >> s & 255) - int32_t(Xterm256(k) >> s & 255)) *
+                                  (int32_t(rgb >> s & 255) - int32_t(Xterm256(k) >> s & 255));
     if (d < bestDist) bestDist = d, best = k;
   }
   return best;
@@ -146,12 +151,14 @@ std::string EncodeAll(Encoder& e, Picture& p) {
 }
 
 TEST(TermPicture, LayoutAndThe256ColourPalette) {
-  const struct { int32_t w, h, cols, rows, want[5]; } layouts[] = {{320, 200, 320, 100, {1, 320, 100, 0, 0}},
-      {320, 200, 319, 100, {2, 160, 50, 79, 25}}, {320, 200, 320, 99, {2, 160, 50, 80, 24}}, {320, 200, 80, 24, {5, 64, 20, 8, 2}},
-      {320, 200, 0, 0, {5, 64, 20, 8, 2}}, {0, 200, 80, 24, {1, 0, 0, 0, 0}}};  // want: factor, columns, rows, left, top
+  const struct { int32_t w, h, cols, rows, want[5]; } layouts[] = {  // want: factor, columns, rows, left, top
+      {320, 200, 320, 100, {1, 320, 100, 0, 0}}, {320, 200, 319, 100, {2, 160, 50, 79, 25}},
+      {320, 200, 320, 99, {2, 160, 50, 80, 24}}, {320, 200, 80, 24, {5, 64, 20, 8, 2}},
+      {320, 200, 0, 0, {5, 64, 20, 8, 2}}, {0, 200, 80, 24, {1, 0, 0, 0, 0}}};
   for (const auto& c : layouts) {
     const termpic::Layout l = termpic::ComputeLayout(c.w, c.h, c.cols, c.rows);
-    EXPECT_EQ((std::vector<int32_t>{l.factor, l.columns, l.rows, l.left, l.top}), std::vector<int32_t>(c.want, c.want + 5)) << c.w << " in " << c.cols;
+    EXPECT_EQ((std::vector<int32_t>{l.factor, l.columns, l.rows, l.left, l.top}),
+              std::vector<int32_t>(c.want, c.want + 5)) << c.w << " in " << c.cols;
   }
   std::mt19937 rng(13);
   for (int i = 0; i < 20000; ++i) {  // every grey, then random colours, against a search of xterm's palette
@@ -169,7 +176,8 @@ Picture WalkerFrame(int32_t ox, int32_t oy) {
       const uint32_t wx = uint32_t(ox + x), wy = uint32_t(oy + y), tile = (wx / 16 * 7 + wy / 16 * 13) % 11;
       p(x, y) = tile > 4 ? 0 : (tile * 0x2B5A17 + (wx % 16) * (wy % 16 + tile) % 5 * 0x40) & 0xFFFFFF;
     }
-  p.Fill(0, 0, 241, 1, 0xFFFFFF), p.Fill(0, 112, 241, 1, 0xFFFFFF), p.Fill(0, 0, 1, 113, 0xFFFFFF), p.Fill(240, 0, 1, 113, 0xFFFFFF);
+  for (auto [x, y, w, h] : {std::array{0, 0, 241, 1}, {0, 112, 241, 1}, {0, 0, 1, 113}, {240, 0, 1, 113}})
+    p.Fill(x, y, w, h, 0xFFFFFF);
   for (int32_t y = 48; y < 64; ++y)
     for (int32_t x = 112; x < 128; ++x)
       if ((x + y) % 3 != 0) p(x, y) = 0x55FF55;
@@ -193,7 +201,8 @@ TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
       Picture p = WalkerFrame(wx, wy);
       t.Feed(EncodeAll(e, p));
       for (int i = 0; i < 24; ++i) {
-        const int32_t x = int32_t(rng() % 300), y = int32_t(rng() % 180), w = 1 + int32_t(rng() % 20), h = 1 + int32_t(rng() % 20);
+        const int32_t x = int32_t(rng() % 300), y = int32_t(rng() % 180);
+        const int32_t w = 1 + int32_t(rng() % 20), h = 1 + int32_t(rng() % 20);
         std::string out;
         if (i % 3 == 2 && i % 2 == 0) {  // a small fill, only its rows handed over
           p.Fill(x, y, w, h, rng() & 0xFFFFFF);
@@ -203,7 +212,8 @@ TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
           Picture q = p;
           for (int32_t yy = y; yy < y + h; ++yy)
             for (int32_t xx = x; xx < x + w; ++xx)
-              q(xx, yy) = xx + mx >= 0 && yy + my >= 0 && xx + mx < 320 && yy + my < 200 ? p(xx + mx, yy + my) : rng() & 0xFFFFFF;
+              q(xx, yy) = xx + mx >= 0 && yy + my >= 0 && xx + mx < 320 && yy + my < 200 ? p(xx + mx, yy + my)
+                                                                                          : rng() & 0xFFFFFF;
           p = q;
           out = EncodeAll(e, p);
         } else {
@@ -280,13 +290,14 @@ TEST(TermBackend, ShowsEveryChangedRowAndTheSixteenColoursInAPseudoTerminal) {
     for (int32_t c = 0; c < 16; ++c) DrawLine(nullptr, float(c), 38, float(c), 39, uint32_t(c), LineShape::Line);
     bool colours = opened;
     for (int32_t c = 0; c < 16; ++c)
-      colours = colours && shown(c, 39, uint32_t(kShownColours[size_t(c)].r) << 16 | kShownColours[size_t(c)].g << 8 | kShownColours[size_t(c)].b);
+      colours = colours && shown(c, 39, ShownRgb(c));
     PutPixel(nullptr, 5, 10, 15);
     const bool one = colours && shown(5, 10, 0xFFFFFF) && (PutPixel(nullptr, 20, 12, 15), shown(20, 12, 0xFFFFFF));
     PutPixel(nullptr, 7, 3, 15), PutPixel(nullptr, 9, 30, 15);
     const bool two = one && shown(7, 3, 0xFFFFFF) && shown(9, 30, 0xFFFFFF);
     ResetLayerForTests();
-    EXPECT_TRUE(opened && colours && one && two) << t.error << " opened " << opened << " colours " << colours << " one row " << one;
+    EXPECT_TRUE(opened && colours && one && two)
+        << t.error << " opened " << opened << " colours " << colours << " one row " << one;
   }
   dup2(saved, STDOUT_FILENO), close(saved), close(terminal), close(master);
   setenv("SCRBK", "null", 1);  // as the suite runs

@@ -60,22 +60,6 @@ TEST(DecodeBytes, Sequences) {
     EXPECT_TRUE(Decode(bytes) == codes && Decode(bytes, true) == codes) << testing::PrintToString(bytes);
 }
 
-// What xterm sends for each named key gives that name's key string.
-TEST(DecodeBytes, NamedKeys) {
-  const std::pair<const char*, const KeyString&> kNamed[] = {
-      {"\x1b", Key::Esc}, {"\r", Key::Enter}, {"\t", Key::Tab}, {"\x7f", Key::Backspace}, {"\x1b[Z", Key::ShiftTab},
-      {"\x1b[A", Key::Up}, {"\x1b[B", Key::Down}, {"\x1b[D", Key::Left}, {"\x1b[C", Key::Right},
-      {"\x1b[H", Key::Home}, {"\x1b[F", Key::End}, {"\x1b[5~", Key::PgUp}, {"\x1b[6~", Key::PgDn},
-      {"\x1b[2~", Key::Ins}, {"\x1b[3~", Key::Del}, {"\x1b[E", Key::KeypadCentre}, {"\x1bOP", Key::F1},
-      {"\x1bOQ", Key::F2}, {"\x1bOR", Key::F3}, {"\x1bOS", Key::F4}, {"\x1b[15~", Key::F5}, {"\x1b[17~", Key::F6},
-      {"\x1b[18~", Key::F7}, {"\x1b[19~", Key::F8}, {"\x1b[20~", Key::F9}, {"\x1b[21~", Key::F10},
-      {"\x1b[23~", Key::F11}, {"\x1b[24~", Key::F12}};
-  for (const auto& [bytes, name] : kNamed) {
-    const Codes codes = Decode(bytes);
-    EXPECT_EQ(codes.empty() ? "" : KeyStringOf(codes[0]), name) << testing::PrintToString(std::string(bytes));
-  }
-}
-
 TEST(DecodeBytes, AsciiIsItselfAndRandomBytesGiveValidCodesAlikeWholeAndByteByByte) {
   for (int c = 1; c < 127; ++c) EXPECT_EQ(Decode(std::string(1, static_cast<char>(c))), Codes{c}) << c;
   std::mt19937 rng(2024);
@@ -105,22 +89,6 @@ class PtyReader : public ::testing::Test {
   }
   int master_ = -1, slave_ = -1;
 };
-
-TEST_F(PtyReader, AHangUpEndsAConsoleProgram) {
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(master_);
-    TermSetConsoleInput(slave_, true);
-    for (int i = 0; i < 2000; ++i, usleep(1000)) InKey();
-    _exit(5);  // still running: the hang-up was missed
-  }
-  close(master_);  // taking the master away hangs the pty up
-  master_ = -1;
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << "status " << status;
-}
 
 volatile int gDepthLimit = INT32_MAX;
 int Deep(int depth) {

@@ -49,7 +49,8 @@ std::vector<uint32_t> ClientArea(const std::string& d, int32_t width, int32_t he
   if (d.size() < 100) return image;
   const int32_t w = int32_t(be32(16)), h = int32_t(be32(20)), border = (w - width) / 2, top = h - height - border;
   const size_t line = be32(48), start = be32(0) + be32(76) * 12, bytes = be32(44) / 8;
-  if (border < 0 || top < 0 || bytes < 3 || line < size_t(w) * bytes || d.size() < start + line * size_t(h)) return image;
+  if (border < 0 || top < 0 || bytes < 3 || line < size_t(w) * bytes || d.size() < start + line * size_t(h))
+    return image;
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
       const size_t at = start + size_t(top + y) * line + size_t(border + x) * bytes;
@@ -81,8 +82,10 @@ void XKeys(const std::string& display, std::initializer_list<const char*> keys) 
 
 template <typename Check>
 bool Within(std::chrono::seconds limit, Check check) {
-  for (const auto end = Clock::now() + limit; Clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+  for (const auto end = Clock::now() + limit; Clock::now() < end;) {
     if (check()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   return check();
 }
 
@@ -176,7 +179,9 @@ TEST_P(Backends, FramesEqualTheReferenceCloseDoesNothingEscEnds) {
 INSTANTIATE_TEST_SUITE_P(Wine, Backends,
                          ::testing::Combine(::testing::Values("DirectX", "GDI", "OpenGL"),
                                             ::testing::Values(kPrograms[0], kPrograms[1])),
-                         [](const auto& i) { return std::string(std::get<0>(i.param)) + "_" + std::get<1>(i.param).name; });
+                         [](const auto& i) {
+                           return std::string(std::get<0>(i.param)) + "_" + std::get<1>(i.param).name;
+                         });
 
 // The window's keys as InKey gives them, one key a line: main-row digits; the
 // keypad with Num Lock off then on; Shift+Tab its code before its character;
@@ -202,8 +207,8 @@ TEST(WineHeadless, PipedKeysWriteTheScreenshot) {
       const Prefix prefix(dir);
       Assets a{.offset = p.offset};
       a.Scenery(), a.WriteAll(dir);
-      const std::string command = "cd " + std::string(dir) + " && printf '6\\033' | SCRBK=null SCRSHOT=shot.png timeout 60 " +
-                                  prefix.Wine() + EXE_DIR + "/" + p.name + ".exe >/dev/null 2>&1";
+      const std::string command = "cd " + std::string(dir) + " && printf '6\\033' | SCRBK=null SCRSHOT=shot.png " +
+                                  "timeout 60 " + prefix.Wine() + EXE_DIR + "/" + p.name + ".exe >/dev/null 2>&1";
       const int status = std::system(command.c_str());
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
       EXPECT_TRUE(Shows(a, p, 3, 2, ReadPng(fs::path(dir) / "shot.png")));
@@ -221,10 +226,12 @@ TEST(WineConsole, LeftBrightWhiteOnBlue) {
   Assets a;
   a.Scenery(), a.WriteAll(dir);
   const std::string tmux = "tmux -L wine_test_" + std::to_string(getpid()) + " ";
-  Shell(tmux + "new-session -d -x 80 -y 25 \"cd " + dir + " && printf '\\033' | SCRBK=null " + prefix->Wine() + EXE_DIR +
-        "/mapwalk1.exe; echo ended \\$?; sleep 60\"");
+  Shell(tmux + "new-session -d -x 80 -y 25 \"cd " + dir + " && printf '\\033' | SCRBK=null " + prefix->Wine() +
+        EXE_DIR + "/mapwalk1.exe; echo ended \\$?; sleep 60\"");
   std::string screen;
-  EXPECT_TRUE(Within(std::chrono::seconds(20), [&] { return (screen = Shell(tmux + "capture-pane -e -p")).find("ended") != std::string::npos; }));
+  EXPECT_TRUE(Within(std::chrono::seconds(20), [&] {
+    return (screen = Shell(tmux + "capture-pane -e -p")).find("ended") != std::string::npos;
+  }));
   Shell(tmux + "kill-server");
   prefix.reset();
   // The cleared cells keep the attribute (the shell's line may or may not).
