@@ -20,20 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The pixels of a 32-bit true-colour xwd dump as 0xRRGGBB (empty for any other form).
-std::vector<uint32_t> ParseXwd(const std::string& d) {
-  auto u32 = [&d](size_t at, bool big) {
-    const uint32_t b[4] = {uint8_t(d[at]), uint8_t(d[at + 1]), uint8_t(d[at + 2]), uint8_t(d[at + 3])};
-    return big ? b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3] : b[3] << 24 | b[2] << 16 | b[1] << 8 | b[0];
-  };
-  if (d.size() < 100 || u32(44, true) != 32 || u32(56, true) != 0xFF0000 || u32(64, true) != 0xFF) return {};
-  const size_t w = u32(16, true), h = u32(20, true), line = u32(48, true), start = u32(0, true) + u32(76, true) * 12;
-  const bool big = u32(28, true) == 1;  // the image's byte order: MSBFirst
-  std::vector<uint32_t> px(d.size() < start + line * h ? 0 : w * h);
-  for (size_t i = 0; i < px.size(); ++i) px[i] = u32(start + i / w * line + i % w * 4, big) & 0xFFFFFF;
-  return px;
-}
-
 class Programs : public ::testing::TestWithParam<ProgramInfo> {
  protected:
   void SetUp() override { ASSERT_NE(mkdtemp(dir), nullptr); }
@@ -78,10 +64,13 @@ class Programs : public ::testing::TestWithParam<ProgramInfo> {
     EXPECT_EQ(X("xdotool getwindowname " + window), name + "\n");
     X("xdotool windowfocus --sync " + window);
   }
+  std::vector<uint32_t> Capture() {
+    return XwdArea(X("xwd -silent -id " + window), GetParam().width, GetParam().height);
+  }
   ::testing::AssertionResult ShowsSoon(int32_t px, int32_t py) {  // within 5 s
     ::testing::AssertionResult same = ::testing::AssertionFailure();
     for (int i = 0; i < 50 && !same; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-      same = Shows(a, GetParam(), px, py, ParseXwd(X("xwd -silent -id " + window)));
+      same = Shows(a, GetParam(), px, py, Capture());
     return same;
   }
   // ESC: exit code 0, and last on the terminal bright white on blue, the 25
@@ -149,7 +138,7 @@ TEST_P(Programs, WindowSoakUnderRandomKeys) {
   while (std::chrono::steady_clock::now() < end) {
     X(batch);
     ASSERT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the program ended";
-    const std::vector<uint32_t> shot = ParseXwd(X("xwd -silent -id " + window));
+    const std::vector<uint32_t> shot = Capture();
     ASSERT_FALSE(shot.empty()) << "the window could not be captured";
     moved = moved || !Shows(a, GetParam(), 2, 2, shot);
     std::ifstream("/proc/" + std::to_string(pid) + "/statm") >> size >> pages;

@@ -228,29 +228,6 @@ TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
     }
 }
 
-TEST(TermPicture, WritesOnlyWhatChangedWithFewCodes) {
-  Picture p(200, 20, 0x00AA00);
-  p(10, 9) = p(12, 9) = 0xAA0000;
-  Encoder e;
-  e.Configure(200, 20, 200, 10, true);
-  Term t(200, 10);
-  t.Feed(EncodeAll(e, p));
-  EXPECT_EQ(EncodeAll(e, p), "");
-  // Cells 10 and 12 take the colours of cell 11 between them, rewritten rather than moved over; cell 150 is far.
-  p(10, 9) = p(12, 9) = 0x00AA00;
-  p(150, 9) = 0xAA0000;
-  std::string out;
-  e.Encode(p.px.data(), 9, 9, out);
-  p(0, 0) = 0xFFFFFF;  // outside the rows handed over: not looked at
-  e.Encode(p.px.data(), 6, 9, out);
-  t.Feed(out);
-  EXPECT_EQ(t.written, 2000 + 4);
-  EXPECT_EQ(std::count(out.begin(), out.end(), 'H'), 2);  // two moves
-  EXPECT_EQ(std::count(out.begin(), out.end(), 'm'), 1);  // one colour code, the background only
-  EXPECT_EQ(out.find("38;"), std::string::npos);
-  EXPECT_EQ(t.At(4, 150).bg, 0xAA0000);
-}
-
 // Without a terminal on standard output the next back-end is tried (in one, tests/term drives it).
 TEST(TermBackend, RefusesWhenStandardOutputIsNotATerminal) {
   const int saved = dup(STDOUT_FILENO), devnull = open("/dev/null", O_WRONLY);

@@ -38,27 +38,6 @@ class Prefix {
   std::string path_;
 };
 
-// The client area of a window's xwd dump, 3 or 4 bytes a pixel (a window
-// with an OpenGL visual gives 3), least significant first: Wine draws the
-// frame itself, as wide on the left, right and bottom, with the caption on top.
-std::vector<uint32_t> ClientArea(const std::string& d, int32_t width, int32_t height) {
-  auto be32 = [&d](size_t at) {
-    return uint32_t(uint8_t(d[at])) << 24 | uint8_t(d[at + 1]) << 16 | uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]);
-  };
-  std::vector<uint32_t> image;
-  if (d.size() < 100) return image;
-  const int32_t w = int32_t(be32(16)), h = int32_t(be32(20)), border = (w - width) / 2, top = h - height - border;
-  const size_t line = be32(48), start = be32(0) + be32(76) * 12, bytes = be32(44) / 8;
-  if (border < 0 || top < 0 || bytes < 3 || line < size_t(w) * bytes || d.size() < start + line * size_t(h))
-    return image;
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x) {
-      const size_t at = start + size_t(top + y) * line + size_t(border + x) * bytes;
-      image.push_back(uint8_t(d[at + 2]) << 16 | uint8_t(d[at + 1]) << 8 | uint8_t(d[at]));
-    }
-  return image;
-}
-
 // Raw X key codes through XTEST: "+64" presses, "-64" releases, "9" both.
 void XKeys(const std::string& display, std::initializer_list<const char*> keys) {
   static void* x11 = dlopen("libX11.so.6", RTLD_NOW);
@@ -122,7 +101,7 @@ class WineWindow : public ::testing::Test {
     ASSERT_FALSE(window.empty()) << title << " showed no window under " << backend << " (status " << status << ")";
     window.pop_back();
   }
-  std::vector<uint32_t> Capture(int32_t w, int32_t h) { return ClientArea(X("xwd -silent -id " + window), w, h); }
+  std::vector<uint32_t> Capture(int32_t w, int32_t h) { return XwdArea(X("xwd -silent -id " + window), w, h); }
   // The close button Wine draws at the caption's right end.
   void ClickClose() {
     const std::string size = X("xdotool getwindowgeometry " + window);
