@@ -52,22 +52,6 @@ void FillWorkRows(DrawContext& d, const Screen& s) {
   for (int32_t y = 0; y < s.height; ++y, row += s.pitch) d.rows[y] = row;
 }
 
-}  // namespace
-
-bool WorldToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t& py) {
-  x = float(d.view.width - 1) * (x - d.worldX) / d.worldW;
-  y = float(d.view.height - 1) * (y - d.worldY) / d.worldH;
-  if (!RoundCoord(x, px) || !RoundCoord(y, py)) return false;
-  if (!(d.flags & DrawFlags::WorldKeepsOrientation)) py = int64_t(d.view.height - 1) - py;
-  if (!(d.flags & DrawFlags::AbsoluteView)) {
-    px += d.view.x;
-    py += d.view.y;
-  }
-  return true;
-}
-
-namespace {
-
 bool InsideView(const GraphicsView& v, int64_t x, int64_t y) {
   return x >= v.x && x < int64_t(v.x) + v.width && y >= v.y && y < int64_t(v.y) + v.height;
 }

@@ -24,19 +24,12 @@ inline bool RoundCoord(float v, int64_t& out) {
   return true;
 }
 
-// Converts a point of the current target to pixels: the optional world
-// window, rounding, the GraphicsView origin. False when a coordinate is NaN.
-// The world window's part is out of line and the usual SelectTarget call is
-// checked inline (below): together they keep the pixel and image calls short
-// (mapwalk1 frame 2.85 -> 2.77 us).
-bool WorldToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t& py);
+// Converts a point of the current target to pixels: rounding, then the
+// GraphicsView origin. False when a coordinate is NaN.
 inline bool ToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t& py) {
-  if (d.flags & DrawFlags::WorldWindow) return WorldToPixel(d, x, y, px, py);
   if (!RoundCoord(x, px) || !RoundCoord(y, py)) return false;
-  if (!(d.flags & DrawFlags::AbsoluteView)) {
-    px += d.view.x;
-    py += d.view.y;
-  }
+  px += d.view.x;
+  py += d.view.y;
   return true;
 }
 
@@ -70,7 +63,7 @@ inline uint32_t FitColour(uint32_t c, int32_t bytesPerPixel) {
 // target's header is refused.
 bool SelectNewTarget(const void* target);
 // The usual call (the work page, already selected) is checked inline: every
-// pixel and image call starts here (see ToPixel).
+// pixel and image call starts here.
 inline bool SelectTarget(const void* target) {
   if (!target && gLayer.screen && !(gLayer.draw.flags & (DrawFlags::RowsStale | DrawFlags::ImageTarget)))
     return true;

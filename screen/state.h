@@ -96,9 +96,6 @@ struct ImageShape {
 namespace DrawFlags {
 inline constexpr uint32_t RowsStale = 1;  // the row table must be rebuilt for the work page
 inline constexpr uint32_t ImageTarget = 2;
-inline constexpr uint32_t WorldWindow = 4;
-inline constexpr uint32_t WorldKeepsOrientation = 8;
-inline constexpr uint32_t AbsoluteView = 16;
 }  // namespace DrawFlags
 
 // Set up by the Screen's opening; the drawing operations keep the row table
@@ -113,7 +110,6 @@ struct DrawContext {
   float lastX = 0, lastY = 0;  // LastPoint
   GraphicsView view;
   GraphicsView savedView;  // the work page's view while an image is the target
-  float worldX = 0, worldY = 0, worldW = 0, worldH = 0;
   uint32_t foreground = 0, background = 0;
   PixelRoutines pixel;
   uint32_t flags = 0;

@@ -10,7 +10,6 @@
 #include "backend/backend.h"  // TakeChanges: the rows the Presenter is given
 #include "blit.h"  // the blit unit sets: PutImage reaches only the one this processor picks
 #include "screen.h"
-#include "state.h"  // the world window: no public call sets it
 #include "testing.h"
 
 using namespace scr;
@@ -185,8 +184,8 @@ TEST_F(DrawTest, PixelSizesAlphaByteAndImageTargets) {
   ImageDestroy(dst);
 }
 
-// Each call's corners under its form and the LastPoint it leaves; the optional world window.
-TEST_F(DrawTest, CoordinateFormsAndWorldWindow) {
+// Each call's corners under its form and the LastPoint it leaves.
+TEST_F(DrawTest, CoordinateFormsAndTheLastPoint) {
   const struct { float x1, y1, x2, y2; int32_t form; int ax, ay, bx, by; } steps[] = {  // ax..by: the box drawn
       {1, 1, 1, 1, 2, 1, 1, 1, 1}, {2, 3, 4, 5, 1, 2, 3, 6, 8}, {1, 1, 2, 2, 2, 2, 2, 7, 9},  // first: from 0,0
       {1, 1, 2, 3, 3, 3, 3, 5, 6}, {1, 1, 0, 0, 5, 0, 0, 6, 7}, {1, 1, 2, 2, 6, 1, 1, 2, 2}};
@@ -206,16 +205,6 @@ TEST_F(DrawTest, CoordinateFormsAndWorldWindow) {
   PutPixel(nullptr, 1, 1, 23, 2);
   EXPECT_EQ(W({GetPixel(nullptr, 11, 12), GetPixel(nullptr, 12, 13), GetPixel(nullptr, 5, 6), Count(23)}),
             W({21, 22, 23, 1}));
-  Open(11, 11);  // the world window has no public setter: set through the context
-  DrawContext& d = gLayer.draw;
-  d.flags |= DrawFlags::WorldWindow;
-  d.worldX = d.worldY = -1;
-  d.worldW = d.worldH = 2;
-  PutPixel(nullptr, 1, 1, 5);  // to (10, 10), flipped to row 0
-  d.flags |= DrawFlags::WorldKeepsOrientation;
-  PutPixel(nullptr, 0, 1, 6);  // to (5, 10)
-  d.flags &= ~(DrawFlags::WorldWindow | DrawFlags::WorldKeepsOrientation);
-  EXPECT_EQ(GetPixel(nullptr, 10, 0) * 16 + GetPixel(nullptr, 5, 10) + Count(0), 5 * 16 + 6 + 11 * 11 - 2);
 }
 
 TEST_F(DrawTest, CapturesStayInsideTheViewAndTheirExtent) {
