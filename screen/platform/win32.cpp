@@ -229,6 +229,15 @@ void Start(Input& in) {
   }
 }
 
+// The next of `items` from `front` on; once all are taken the list starts again empty.
+template <class T>
+bool TakeNext(std::vector<T>& items, size_t& front, T& out) {
+  if (front >= items.size()) return false;
+  out = items[front++];
+  if (front == items.size()) items.clear(), front = 0;
+  return true;
+}
+
 }  // namespace
 
 void PollInput() {
@@ -248,21 +257,9 @@ void PollInput() {
   else if (in.decoder.Pending()) in.decoder.FlushStale(HighResSeconds(), in.keys);
 }
 
-bool TakeInputKey(KeyCode& code) {
-  Input& in = gInput;
-  if (in.front >= in.keys.size()) return false;
-  code = in.keys[in.front++];
-  if (in.front == in.keys.size()) in.keys.clear(), in.front = 0;
-  return true;
-}
+bool TakeInputKey(KeyCode& code) { return TakeNext(gInput.keys, gInput.front, code); }
 
-bool TakeInputRecord(ConsoleKeyRecord& record) {
-  Input& in = gInput;
-  if (in.recordFront >= in.records.size()) return false;
-  record = in.records[in.recordFront++];
-  if (in.recordFront == in.records.size()) in.records.clear(), in.recordFront = 0;
-  return true;
-}
+bool TakeInputRecord(ConsoleKeyRecord& record) { return TakeNext(gInput.records, gInput.recordFront, record); }
 
 void SetInputWindowRules(bool on) { gInput.decoder.SetWindowRules(on); }
 
