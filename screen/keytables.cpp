@@ -20,7 +20,6 @@ constexpr KeyCode X(int c) { return (c << 8) + 255; }
 
 enum Column { kNormal = 0, kShift = 1, kCtrl = 2, kAlt = 3 };
 
-
 // Extended entries by scan code (set 1) and column; 0 = none.
 constexpr KeyCode kScanCodeTable[89][4] = {
     {     0,      0,      0,      0},  //  0
