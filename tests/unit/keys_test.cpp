@@ -1,9 +1,11 @@
 // Keys: InKey from the console (a pipe) and a Screen's window ring, console key records, TranslateKey,
-// the key-state table.
+// the key-state table; the clock.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 #include "screen.h"
@@ -149,4 +151,19 @@ TEST(KeyStates, FromVirtualKeysAndFromScanCodes) {
   scans[72 + 128] = scans[76] = scans[29] = 0x80;  // grey Up; keypad 5 and Ctrl
   KeyStatesFromScanCodes(scans, held);
   EXPECT_TRUE(held[72] && held[29] && !held[76]);
+}
+
+// Timer counts seconds at the rate of the system's steady clock, in steps finer than the tick
+// count's millisecond.
+TEST(Clock, TimerCountsSecondsInStepsFinerThanAMillisecond) {
+  const auto start = std::chrono::steady_clock::now(), end = start + std::chrono::seconds(1);
+  const double first = Timer();
+  double step = 1;  // the smallest change seen between two readings
+  for (double last = first, now; step >= 1e-3 && std::chrono::steady_clock::now() < end; last = now)
+    if ((now = Timer()) > last) step = std::min(step, now - last);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const double counted = Timer() - first;
+  const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_NEAR(counted, real, 0.05 + real / 4);  // wide: a busy machine may stop the test between readings
+  EXPECT_LT(step, 1e-3);
 }
