@@ -1,6 +1,7 @@
 // programs.h - the three walker programs as the end-to-end suites run them
 // (native and under Wine): their screens, a shell command's output, a SCRSHOT
-// PNG read back, and whether a picture is the reference frame.
+// PNG and a window's xwd dump read back, and whether a picture is the
+// reference frame.
 #pragma once
 
 #include <png.h>
