@@ -3,6 +3,9 @@
 // the Windows console).
 #include "console.h"
 
+#include <algorithm>
+
+#include "cp437.h"
 #include "platform/platform.h"
 #include "state.h"
 #include "textview.h"
@@ -23,6 +26,12 @@ int32_t ConsoleRows() {
   int32_t columns, rows;
   ConsoleSize(columns, rows);
   return rows;
+}
+
+int32_t ConsoleColumns() {
+  int32_t columns, rows;
+  ConsoleSize(columns, rows);
+  return columns;
 }
 
 int32_t ViewTop() { return gLayer.console.textTop < 0 ? 0 : gLayer.console.textTop; }
@@ -85,6 +94,48 @@ int32_t ConsoleSetWidth(int32_t columns, int32_t rows) {
   c.cursorColumn = 0;
   platform::ConsoleMoveCursor(0, 0);
   return 0;
+}
+
+// The text goes to the console as Unicode; the cursor is followed as the
+// console moves it (wrapping at its width, scrolling at the view's bottom).
+void ConsolePrint(const KeyString& text) {
+  ConsoleState& c = gLayer.console;
+  const int32_t columns = std::max(ConsoleColumns(), 1), bottom = ViewBottom();
+  const auto nextRow = [&] {
+    c.cursorColumn = 0;
+    c.cursorRow = std::min(c.cursorRow + 1, bottom);
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (const char byte : text) {
+    const uint8_t b = uint8_t(byte);
+    switch (b) {
+      case '\n': nextRow(); out += '\n'; break;
+      case '\r': c.cursorColumn = 0; out += '\r'; break;
+      case '\t': c.cursorColumn = std::min((c.cursorColumn / 8 + 1) * 8, columns - 1); out += '\t'; break;
+      case '\b': c.cursorColumn = std::max(std::min(c.cursorColumn, columns - 1) - 1, 0); out += '\b'; break;
+      default:
+        if (c.cursorColumn >= columns) nextRow();
+        ++c.cursorColumn;
+        AppendUtf8(out, b == 0 ? ' ' : Cp437ToUnicode(b));
+    }
+  }
+  platform::ConsoleWrite(out);
+}
+
+int32_t ConsoleCursorColumn() {
+  return std::max(std::min(gLayer.console.cursorColumn, ConsoleColumns() - 1), 0) + 1;
+}
+
+int32_t ConsoleLocate(int32_t row, int32_t column) {
+  ConsoleState& c = gLayer.console;
+  const bool rowOk = row == kOmitted || (int64_t(row) - 1 >= ViewTop() && int64_t(row) - 1 <= ViewBottom());
+  const bool columnOk = column == kOmitted || (column >= 1 && column <= ConsoleColumns());
+  if (!rowOk || !columnOk) return SetError(1);
+  if (row != kOmitted) c.cursorRow = row - 1;
+  if (column != kOmitted) c.cursorColumn = column - 1;
+  platform::ConsoleMoveCursor(c.cursorRow, c.cursorColumn);
+  return SetError(0);
 }
 
 }  // namespace scr

@@ -1,4 +1,7 @@
-// cp437.cpp - Unicode characters to code page 437, the screen font's character set.
+// cp437.cpp - code page 437, the screen fonts' character set, to and from
+// Unicode and UTF-8.
+#include "cp437.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -64,7 +67,69 @@ constexpr std::array<Pair, kCount> Sorted() {
 }
 constexpr std::array<Pair, kCount> kSorted = Sorted();
 
+// Each byte's Unicode character; ASCII is its own.
+constexpr std::array<uint16_t, 256> ByByte() {
+  std::array<uint16_t, 256> all{};
+  for (int b = 0; b < 128; ++b) all[size_t(b)] = uint16_t(b);
+  for (const Pair& p : kSorted) all[p.byte] = p.unicode;
+  return all;
+}
+constexpr std::array<uint16_t, 256> kByByte = ByByte();
+
+// The next character of UTF-8 `text` at `i` (advanced past it); false for a
+// byte that starts no well-formed sequence (i then passes that byte alone).
+bool NextUtf8(std::string_view text, size_t& i, uint32_t& codepoint) {
+  const uint8_t lead = uint8_t(text[i++]);
+  if (lead < 0x80) return codepoint = lead, true;
+  const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
+  if (extra < 0 || lead > 0xF4 || text.size() - i < size_t(extra)) return false;
+  uint32_t cp = lead & (0x3F >> extra);
+  for (int k = 0; k < extra; ++k) {
+    const uint8_t next = uint8_t(text[i + size_t(k)]);
+    if ((next & 0xC0) != 0x80) return false;
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not characters.
+  static constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
+  i += size_t(extra);
+  codepoint = cp;
+  return true;
+}
+
 }  // namespace
+
+uint32_t Cp437ToUnicode(uint8_t b) { return kByByte[b]; }
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+KeyString FromUtf8(std::string_view text) {
+  KeyString out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = 0;
+    const bool ok = NextUtf8(text, i, cp);
+    const uint8_t b = ok ? UnicodeToCp437(cp) : 0;
+    out += ok && (b != 0 || cp == 0) ? char(b) : '?';
+  }
+  return out;
+}
 
 uint8_t UnicodeToCp437(uint32_t codepoint) {
   if (codepoint < 128) return static_cast<uint8_t>(codepoint);  // ASCII is its own byte

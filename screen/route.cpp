@@ -1,9 +1,12 @@
 // route.cpp - the operations shared by the Screen and the text console: each
 // goes to the Screen while one is open, to the console otherwise.
+#include <algorithm>
+
 #include "console.h"
 #include "pages.h"
 #include "state.h"
 #include "testing.h"
+#include "text.h"
 
 namespace scr {
 
@@ -43,6 +46,25 @@ int32_t SetTextView(int32_t first, int32_t last) {
 int32_t SetWidth(int32_t columns, int32_t rows) {
   if (gLayer.screen) return PageSetWidth(columns, rows);
   return ConsoleSetWidth(columns, rows);
+}
+
+void Print(const KeyString& text) {
+  if (gLayer.screen) return PagePrint(text);
+  ConsolePrint(text);
+}
+
+int32_t Locate(int32_t row, int32_t column) {
+  if (gLayer.screen) return PageLocate(row, column);
+  return ConsoleLocate(row, column);
+}
+
+int32_t CursorRow() { return (gLayer.screen ? gLayer.screen->cursorRow : gLayer.console.cursorRow) + 1; }
+
+// After the last column's character the cursor waits there for the wrap.
+int32_t CursorColumn() {
+  const Screen* s = gLayer.screen;
+  if (!s) return ConsoleCursorColumn();
+  return std::max(std::min(s->cursorColumn, s->textColumns - 1), 0) + 1;
 }
 
 void ResetLayerForTests() {

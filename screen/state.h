@@ -2,9 +2,10 @@
 //
 // A program has at most one Screen, one DrawContext, one error number, one
 // file-slot table with its InputContext, the two key rings, the registry of
-// ImageCreate blocks, the clock's source and the text console's settings.
-// They all live in `gLayer` below and are used by the program's thread only,
-// except what the Presenter shares under the platform lock (see `shown`).
+// ImageCreate blocks, the fonts made from images, the clock's source and the
+// text console's settings. They all live in `gLayer` below and are used by
+// the program's thread only, except what the Presenter shares under the
+// platform lock (see `shown`).
 // Each back-end keeps its Presenter's own state in its file, and the
 // terminal's saved settings live with the platform code (platform/terminal.cpp).
 //
@@ -180,6 +181,13 @@ struct ConsoleState {
 
 enum class ClockSource { Unchosen, Ticks, HighRes };
 
+// A font made by FontFromImage: glyph g's row y is bytesPerRow bytes at
+// (g * height + y) * bytesPerRow, the top bit of the first the leftmost pixel.
+struct ImageFont {
+  int32_t width = 0, height = 0, bytesPerRow = 0;
+  std::vector<uint8_t> rows;
+};
+
 // ---------------------------------------------------------------------------
 // The layer's state
 // ---------------------------------------------------------------------------
@@ -197,6 +205,7 @@ struct LayerState {
   // Drawing and images
   DrawContext draw;
   std::unordered_map<const void*, size_t> images;  // ImageCreate header -> bytes from it to the block's end
+  std::vector<ImageFont> fonts;  // FontFromImage's, number 100 + index; they outlive Screens
   // Error number and files
   int32_t errorNumber = 0;
   FileSlot files[kFileSlotCount];

@@ -57,6 +57,9 @@ void ConsoleClearRows(int32_t foreground, int32_t background, int32_t top, int32
 void ConsoleClearAll(int32_t foreground, int32_t background);
 // Places the cursor (0-based).
 void ConsoleMoveCursor(int32_t row, int32_t column);
+// Writes UTF-8 text at the cursor in the current colours; written also when
+// output is redirected, as plain text.
+void ConsoleWrite(const std::string& utf8);
 
 // ---------------------------------------------------------------------------
 // Keys from standard input: a terminal, a pipe or a file, or a console that

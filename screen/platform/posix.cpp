@@ -132,6 +132,11 @@ void ConsoleClearAll(int32_t foreground, int32_t background) {
 
 void ConsoleMoveCursor(int32_t row, int32_t column) { Emit(MoveTo(row, column)); }
 
+void ConsoleWrite(const std::string& utf8) {
+  std::fflush(stdout);  // after what the program wrote through stdio
+  WriteAll(STDOUT_FILENO, utf8.data(), utf8.size());
+}
+
 // ---------------------------------------------------------------------------
 // Keys: standard input through the terminal's reader and key decoder
 // ---------------------------------------------------------------------------

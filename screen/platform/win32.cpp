@@ -132,6 +132,21 @@ void ConsoleMoveCursor(int32_t row, int32_t column) {
   SetConsoleCursorPosition(Out(), COORD{SHORT(info.srWindow.Left + column), SHORT(info.srWindow.Top + row)});
 }
 
+// A console takes the text as UTF-16; a file or pipe gets the UTF-8 bytes.
+void ConsoleWrite(const std::string& utf8) {
+  std::fflush(stdout);
+  DWORD done;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!Info(info)) {
+    WriteFile(Out(), utf8.data(), DWORD(utf8.size()), &done, nullptr);
+    return;
+  }
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+  std::wstring wide(size_t(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+  WriteConsoleW(Out(), wide.data(), DWORD(wide.size()), &done, nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Keys from standard input
 // ---------------------------------------------------------------------------

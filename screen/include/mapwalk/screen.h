@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace scr {
 
@@ -222,8 +223,73 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image,
 // A key: 0 none; 1..255 a code page 437 character; (c << 8) + 255 an extended
 // key whose key string is byte 255 then c.
 using KeyCode = int32_t;
-// Key strings and the strings the walker compares them with: byte strings.
+// Key strings, the strings the walker compares them with and the text the
+// layer prints: byte strings of code page 437.
 using KeyString = std::string;
+
+// ---------------------------------------------------------------------------
+// Text
+// ---------------------------------------------------------------------------
+//
+// Every page has a grid of text cells (character, foreground, background) in
+// the Screen's character cell (8 x 8, 8 x 14 or 8 x 16, see the mode table),
+// and the Screen has one text cursor. Print writes into the work page's cells
+// and draws each glyph over its cell's pixels; DrawText draws glyphs anywhere,
+// touching no cell. The layer has the 256 characters of code page 437 in
+// each of the three cells built in (sources and licences: screen/FONTS.md).
+//
+//   ScreenMode(12);
+//   SetColor(14, 1);
+//   Locate(2, 3);
+//   Print(FromUtf8("Score ♥ 3\n"));
+//   DrawText(nullptr, 200, 100, "GAME OVER", 12, 2);  // 2 x 2 pixels a glyph pixel
+
+// Moves the text cursor to row, column (from 1, as SetTextView counts;
+// kOmitted keeps that coordinate). Error 1 (the cursor stays) for a row
+// outside the text view or a column outside the grid. Routed: with no
+// Screen open it moves the console's cursor.
+int32_t Locate(int32_t row, int32_t column);
+// Where the text cursor is (from 1). After a character in the last column
+// the cursor stays there; the next character wraps to the next row first.
+int32_t CursorRow();
+int32_t CursorColumn();
+// Writes each byte of `text` at the cursor in the current colours (SetColor)
+// and advances the cursor, wrapping past the last column. "\n" goes to column
+// 1 of the next row, "\r" to column 1, "\t" to the next multiple of 8 columns,
+// "\b" one column back; every other byte (0 to 255) is a character. A row
+// below the text view scrolls the view up one row, the new row blank in the
+// background colour. Routed: with no Screen open the text goes to the console.
+void Print(const KeyString& text);
+// A text cell of the work page: its character (what 0), foreground (1) or
+// background (2); -1 off the grid, for another `what` or with no Screen.
+int32_t CharAt(int32_t row, int32_t column, int32_t what = 0);
+
+// Fonts for DrawText and TextWidth: 0 the Screen's own cell (8 x 8 with no
+// Screen), 8, 14 or 16 a built-in cell by height, or a number FontFromImage gave.
+namespace Font {
+inline constexpr int32_t Screen = 0, Cell8 = 8, Cell14 = 14, Cell16 = 16;
+}  // namespace Font
+
+// Draws the set pixels of the glyphs of `text` in `colour` (the background
+// stays), top left at (x, y) in view coordinates, each glyph pixel a scale x
+// scale block, clipped to the graphics view, on the work page or an image
+// target; "\n" starts the next line below. Touches no text cell and no cursor.
+// Returns the error number: 1 with no Screen, a refused target, a scale below
+// 1, an unknown font or a NaN coordinate (nothing drawn); 0 otherwise.
+int32_t DrawText(ImageBuffer* target, float x, float y, const KeyString& text, uint32_t colour,
+                 int32_t scale = 1, int32_t font = 0);
+// The width in pixels DrawText gives `text` (its longest line); -1 for a
+// scale below 1 or an unknown font.
+int32_t TextWidth(const KeyString& text, int32_t scale = 1, int32_t font = 0);
+// Makes a font of the 256 glyphs in a 16 x 16 grid of cellWidth x cellHeight
+// cells (1 to 32 pixels each) at the top left of `image` (an image buffer;
+// every pixel not 0 is ink). Returns its number (100 and up), or -1 with
+// error 1: no image, a refused header, a side outside 1..32, an image
+// smaller than the grid, or 64 fonts made already.
+int32_t FontFromImage(const void* image, int32_t cellWidth, int32_t cellHeight);
+// UTF-8 text as code page 437 bytes, "?" for characters the code page lacks
+// and for bytes that are not UTF-8.
+KeyString FromUtf8(std::string_view text);
 
 inline constexpr KeyCode CloseKey = 0x6BFF;  // the window's close button: 255, "k"
 
