@@ -13,6 +13,7 @@
 // operations are declared in their own headers.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -181,6 +182,15 @@ struct ConsoleState {
 
 enum class ClockSource { Unchosen, Ticks, HighRes };
 
+// Print's glyphs as one-byte pixel rows in the colours last printed in (a
+// full screen of text: 2.5x fewer instructions than a table look-up per row).
+struct RenderedCells {
+  const uint8_t* font = nullptr;  // the built-in font they come from
+  uint32_t fg = 0, bg = 0;
+  std::array<bool, 256> ready{};  // the glyphs rendered so far
+  std::vector<uint64_t> rows;     // 256 * the font's height
+};
+
 // A font made by FontFromImage: glyph g's row y is bytesPerRow bytes at
 // (g * height + y) * bytesPerRow, the top bit of the first the leftmost pixel.
 struct ImageFont {
@@ -206,6 +216,7 @@ struct LayerState {
   DrawContext draw;
   std::unordered_map<const void*, size_t> images;  // ImageCreate header -> bytes from it to the block's end
   std::vector<ImageFont> fonts;  // FontFromImage's, number 100 + index; they outlive Screens
+  RenderedCells renderedCells;
   // Error number and files
   int32_t errorNumber = 0;
   FileSlot files[kFileSlotCount];

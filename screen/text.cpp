@@ -29,15 +29,39 @@ constexpr int32_t kFirstImageFont = 100;
 constexpr size_t kMaxImageFonts = 64;
 constexpr int32_t kMaxFontSide = 32;
 
-// Byte b of a glyph row as 8 pixel bytes in memory order: 0xFF where b has a bit set.
+// Byte x of 8 pixel bytes in memory order, as a mask of a 64-bit word.
+constexpr uint64_t PixelByte(int x) {
+  return uint64_t(0xFF) << (8 * (std::endian::native == std::endian::little ? x : 7 - x));
+}
+
+// Byte b of a glyph row as 8 pixel bytes: 0xFF where b has a bit set.
 constexpr std::array<uint64_t, 256> MakeRowMasks() {
   std::array<uint64_t, 256> masks{};
   for (int b = 0; b < 256; ++b)
     for (int x = 0; x < 8; ++x)
-      if ((b >> (7 - x)) & 1) masks[size_t(b)] |= uint64_t(0xFF) << (8 * (std::endian::native == std::endian::little ? x : 7 - x));
+      if ((b >> (7 - x)) & 1) masks[size_t(b)] |= PixelByte(x);
   return masks;
 }
 constexpr std::array<uint64_t, 256> kRowMasks = MakeRowMasks();
+
+// Half a glyph row (4 bits) at scale 2 as 8 pixel bytes: 0xFF 0xFF for each set bit.
+constexpr std::array<uint64_t, 16> MakeDoubledMasks() {
+  std::array<uint64_t, 16> masks{};
+  for (int n = 0; n < 16; ++n)
+    for (int x = 0; x < 8; ++x)
+      if ((n >> (3 - x / 2)) & 1) masks[size_t(n)] |= PixelByte(x);
+  return masks;
+}
+constexpr std::array<uint64_t, 16> kDoubledMasks = MakeDoubledMasks();
+
+// Sets the 8 bytes at `at` that `mask` selects to `ink`'s.
+inline void Blend(uint8_t* at, uint64_t mask, uint64_t ink) {
+  if (!mask) return;
+  uint64_t v;
+  std::memcpy(&v, at, 8);
+  v = (v & ~mask) | (ink & mask);
+  std::memcpy(at, &v, 8);
+}
 
 constexpr uint64_t kEveryByte = 0x0101010101010101ull;
 
@@ -69,29 +93,69 @@ void PutOne(uint8_t* at, int32_t bpp, uint32_t colour) {
 // Text cells
 // ---------------------------------------------------------------------------
 
+// The bytes Print moves the cursor by instead of showing.
+bool IsControl(uint8_t c) {
+  return c <= '\r' && ((1u << c) & (1u << '\n' | 1u << '\r' | 1u << '\t' | 1u << '\b'));
+}
+
 int32_t ViewTop(const Screen& s) { return s.textTop < 0 ? 0 : s.textTop; }
 int32_t ViewBottom(const Screen& s) { return s.textBottom < 0 ? s.textRows - 1 : s.textBottom; }
 
-// Draws `ch` in fg on bg over text cell (row, column) of `page`. Every mode's
-// cell is 8 pixels wide and its grid lies inside the page.
-void DrawCell(const Screen& s, uint8_t* page, int32_t row, int32_t column, uint8_t ch, uint32_t fg,
-              uint32_t bg) {
+// The one-byte pixel rows of the built-in font `f`'s glyphs in fg on bg, each
+// rendered at its first use in these colours (all of `text` is made ready).
+const uint64_t* RenderedGlyphs(const GlyphSet& f, uint32_t fg, uint32_t bg, const uint8_t* text, size_t n) {
+  RenderedCells& r = gLayer.renderedCells;
+  if (r.font != f.rows || r.fg != fg || r.bg != bg) {
+    r.font = f.rows;
+    r.fg = fg;
+    r.bg = bg;
+    r.ready.fill(false);
+    r.rows.resize(size_t(256) * size_t(f.height));
+  }
+  const uint64_t ink = (fg & 0xFF) * kEveryByte, paper = (bg & 0xFF) * kEveryByte;
+  for (size_t k = 0; k < n; ++k) {
+    if (r.ready[text[k]]) continue;
+    r.ready[text[k]] = true;
+    for (int32_t y = 0; y < f.height; ++y) {
+      const uint64_t mask = kRowMasks[*GlyphRow(f, text[k], y)];
+      r.rows[size_t(text[k]) * size_t(f.height) + size_t(y)] = (ink & mask) | (paper & ~mask);
+    }
+  }
+  return r.rows.data();
+}
+
+// Copies the rendered glyphs of n characters onto cells from `at` on.
+template <size_t Height>
+void CopyCells(uint8_t* at, size_t pitch, const uint64_t* glyphs, const uint8_t* text, size_t n) {
+  for (size_t k = 0; k < n; ++k, at += 8) {
+    const uint64_t* glyph = glyphs + text[k] * Height;
+    for (size_t y = 0; y < Height; ++y) std::memcpy(at + y * pitch, glyph + y, 8);
+  }
+}
+
+// Draws the n characters at `text` in fg on bg over text cells (row, column)
+// onward of `page`; on one-byte pixels by copying the rendered glyphs. Every
+// mode's cell is 8 pixels wide and its grid lies inside the page.
+void DrawCells(const Screen& s, uint8_t* page, int32_t row, int32_t column, const uint8_t* text, size_t n,
+               uint32_t fg, uint32_t bg) {
   GlyphSet f;
   BuiltinFont(s.cellHeight, f);
   const int32_t bpp = s.bytesPerPixel;
-  uint8_t* at = page + size_t(row) * size_t(s.cellHeight) * size_t(s.pitch) + size_t(column) * 8 * size_t(bpp);
-  const uint8_t* glyph = GlyphRow(f, ch, 0);
+  const size_t pitch = size_t(s.pitch), height = size_t(f.height);
+  uint8_t* at = page + size_t(row) * height * pitch + size_t(column) * 8 * size_t(bpp);
   if (bpp == 1) {
-    const uint64_t ink = (fg & 0xFF) * kEveryByte, paper = (bg & 0xFF) * kEveryByte;
-    for (int32_t y = 0; y < f.height; ++y, at += s.pitch) {
-      const uint64_t mask = kRowMasks[glyph[y]];
-      const uint64_t v = (ink & mask) | (paper & ~mask);
-      std::memcpy(at, &v, 8);
+    const uint64_t* glyphs = RenderedGlyphs(f, fg, bg, text, n);
+    switch (height) {  // a loop of known length per cell height
+      case 8: return CopyCells<8>(at, pitch, glyphs, text, n);
+      case 14: return CopyCells<14>(at, pitch, glyphs, text, n);
+      default: return CopyCells<16>(at, pitch, glyphs, text, n);
     }
-    return;
   }
-  for (int32_t y = 0; y < f.height; ++y, at += s.pitch)
-    for (int32_t x = 0; x < 8; ++x) PutOne(at + size_t(x) * size_t(bpp), bpp, (glyph[y] >> (7 - x)) & 1 ? fg : bg);
+  for (size_t y = 0; y < height; ++y, at += pitch)
+    for (size_t k = 0; k < n; ++k)
+      for (int32_t x = 0; x < 8; ++x)
+        PutOne(at + (8 * k + size_t(x)) * size_t(bpp), bpp,
+               (*GlyphRow(f, text[k], int64_t(y)) >> (7 - x)) & 1 ? fg : bg);
 }
 
 // Moves the text view's cells and pixel rows up one text row; the bottom row
@@ -99,9 +163,9 @@ void DrawCell(const Screen& s, uint8_t* page, int32_t row, int32_t column, uint8
 void ScrollView(Screen& s, uint8_t* page, std::vector<TextCell>& cells, uint32_t fg, uint32_t bg) {
   const int32_t top = ViewTop(s), bottom = ViewBottom(s);
   const size_t columns = size_t(s.textColumns);
-  std::copy(cells.begin() + ptrdiff_t(size_t(top + 1) * columns), cells.begin() + ptrdiff_t(size_t(bottom + 1) * columns),
-            cells.begin() + ptrdiff_t(size_t(top) * columns));
-  std::fill_n(cells.begin() + ptrdiff_t(size_t(bottom) * columns), columns, TextCell{32, fg, bg});
+  TextCell* view = cells.data() + size_t(top) * columns;
+  std::copy(view + columns, view + size_t(bottom - top + 1) * columns, view);
+  std::fill_n(view + size_t(bottom - top) * columns, columns, TextCell{32, fg, bg});
   const size_t rowBytes = size_t(s.cellHeight) * size_t(s.pitch);
   uint8_t* first = page + size_t(top) * rowBytes;
   std::memmove(first, first + rowBytes, size_t(bottom - top) * rowBytes);
@@ -126,16 +190,17 @@ bool DrawGlyph(DrawContext& d, const GlyphSet& f, uint8_t ch, int64_t x, int64_t
   firstRow = ya;
   lastRow = yb;
   const int32_t bpp = d.bytesPerPixel;
-  if (bpp == 1 && f.width == 8 && scale == 1 && xa == x && xb == x + 7) {
+  if (bpp == 1 && f.width == 8 && scale <= 2 && xa == x && xb == x + 8 * scale - 1) {
     const uint64_t ink = (colour & 0xFF) * kEveryByte;
     for (int64_t py = ya; py <= yb; ++py) {
-      const uint64_t mask = kRowMasks[*GlyphRow(f, ch, py - y)];
-      if (!mask) continue;
+      const uint8_t bits = *GlyphRow(f, ch, (py - y) >> (scale - 1));  // scale 1 or 2: no division
       uint8_t* at = d.rows[size_t(py)] + x;
-      uint64_t v;
-      std::memcpy(&v, at, 8);
-      v = (v & ~mask) | (ink & mask);
-      std::memcpy(at, &v, 8);
+      if (scale == 1) {
+        Blend(at, kRowMasks[bits], ink);
+      } else {
+        Blend(at, kDoubledMasks[bits >> 4], ink);
+        Blend(at + 8, kDoubledMasks[bits & 15], ink);
+      }
     }
     return true;
   }
@@ -188,21 +253,25 @@ void PagePrint(const KeyString& text) {
     firstRow = top;
     lastRow = bottom;
   };
-  for (const char byte : text) {
-    const uint8_t c = uint8_t(byte);
-    switch (c) {
-      case '\n': newLine(); break;
-      case '\r': column = 0; break;
-      case '\t': column = std::min((std::min(column, columns - 1) / 8 + 1) * 8, columns); break;
-      case '\b': column = std::max(std::min(column, columns - 1) - 1, 0); break;
-      default:
-        if (column >= columns) newLine();  // the wrap waits for the next character
-        cells[size_t(row) * size_t(columns) + size_t(column)] = TextCell{c, fg, bg};
-        DrawCell(s, page, row, column, c, fg, bg);
-        firstRow = std::min(firstRow, row);
-        lastRow = std::max(lastRow, row);
-        ++column;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    switch (bytes[i]) {
+      case '\n': newLine(); ++i; continue;
+      case '\r': column = 0; ++i; continue;
+      case '\t': column = std::min((std::min(column, columns - 1) / 8 + 1) * 8, columns); ++i; continue;
+      case '\b': column = std::max(std::min(column, columns - 1) - 1, 0); ++i; continue;
     }
+    if (column >= columns) newLine();  // the wrap waits for the next character
+    // The characters up to the next control or the row's end go as one run.
+    size_t n = 1;
+    while (n < size_t(columns - column) && i + n < text.size() && !IsControl(bytes[i + n])) ++n;
+    TextCell* cell = &cells[size_t(row) * size_t(columns) + size_t(column)];
+    for (size_t k = 0; k < n; ++k) cell[k] = TextCell{bytes[i + k], fg, bg};
+    DrawCells(s, page, row, column, bytes + i, n, fg, bg);
+    firstRow = std::min(firstRow, row);
+    lastRow = std::max(lastRow, row);
+    column += int32_t(n);
+    i += n;
   }
   s.cursorRow = row;
   s.cursorColumn = column;
@@ -293,7 +362,8 @@ int32_t FontFromImage(const void* image, int32_t cellWidth, int32_t cellHeight) 
   const int32_t bpp = shape.bytesPerPixel;
   for (int32_t g = 0; g < 256; ++g) {
     for (int32_t y = 0; y < cellHeight; ++y) {
-      const uint8_t* src = pixels + (int64_t(g / 16) * cellHeight + y) * shape.pitch + int64_t(g % 16) * cellWidth * bpp;
+      const uint8_t* src =
+          pixels + (int64_t(g / 16) * cellHeight + y) * shape.pitch + int64_t(g % 16) * cellWidth * bpp;
       uint8_t* dst = &font.rows[(size_t(g) * size_t(cellHeight) + size_t(y)) * size_t(font.bytesPerRow)];
       for (int32_t x = 0; x < cellWidth; ++x)
         if (PixelAt(src + int64_t(x) * bpp, bpp) != 0) dst[x >> 3] |= uint8_t(0x80 >> (x & 7));

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.ConsumeBool() && !created.empty()) target = pick(created);
     else if (in.ConsumeBool() && !owned.empty()) target = reinterpret_cast<ImageBuffer*>(pick(owned).data());
     const float x = coord(), y = coord();
-    switch (in.ConsumeIntegralInRange(0, 8)) {
+    switch (in.ConsumeIntegralInRange(0, 10)) {
       case 0: PutPixel(target, x, y, in.ConsumeIntegral<uint32_t>(), range(-9, 9), in.ConsumeBool()); break;
       case 1:  // one-byte pixels read -1..255
         if (const int32_t v = GetPixel(target, x, y); !target && gLayer.screen && gLayer.screen->bytesPerPixel == 1)
@@ -93,6 +93,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PageCopy(range(-2, 4), range(-2, 4));
         ClearScreen(in.ConsumeBool() ? kOmitted : range(-1, 3));
         break;
+      case 8:  // text in the cells (with no Screen it would go to the fuzzer's own output)
+        if (!gLayer.screen) break;
+        SetTextView(whole(), whole());
+        Require(Locate(whole(), whole()) == ErrorNumber() && ErrorNumber() <= 1);
+        SetColor(in.ConsumeIntegral<uint32_t>(), in.ConsumeIntegral<uint32_t>(), range(0, 3));
+        Print(in.ConsumeRandomLengthString(300));
+        if (const int32_t grid = SetWidth(0, 0); grid >> 16 > 0 && (grid & 0xFFFF) > 0)  // the cursor is on the grid
+          Require(CharAt(CursorRow(), CursorColumn()) >= 0);
+        break;
+      case 9: {  // glyphs anywhere, in a built-in font or one made from an image
+        int32_t font = std::array{0, 8, 14, 16, 100, 163, -1}[range(0, 6)];
+        if (in.ConsumeBool() && (!owned.empty() || !created.empty())) {
+          const void* img = !created.empty() && in.ConsumeBool() ? static_cast<void*>(pick(created)) : nullptr;
+          if (!img && !owned.empty()) img = pick(owned).data();
+          font = FontFromImage(img, range(-1, 34), range(-1, 34));
+          Require(font == -1 ? ErrorNumber() == 1 : font >= 100 && ErrorNumber() == 0);
+        }
+        const int32_t scale = in.ConsumeBool() ? range(-1, 4) : in.ConsumeIntegral<int32_t>();
+        const KeyString text = in.ConsumeRandomLengthString(64);
+        const int32_t r = DrawText(target, x, y, text, in.ConsumeIntegral<uint32_t>(), scale, font);
+        Require((r == 0 || r == 1) && ErrorNumber() == r && (r == 1 || scale >= 1));
+        Require(TextWidth(text, scale, font) >= (r == 0 ? 0 : -1));
+        break;
+      }
       default: open();
     }
     Require(!gLayer.screen || gLayer.screen->lockCount == 0);

@@ -167,6 +167,23 @@ TEST_F(WindowTest, ACopiedFrameShowsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
+// Text printed on the visible page shows in the window: the full and half blocks, yellow on black,
+// in the first five 8 x 8 cells; then a clear takes it away.
+TEST_F(WindowTest, PrintedTextShows) {
+  Open();
+  SetColor(14, 0);
+  Print("\xdb\xdc\xdf\xdd\xde");
+  const auto blocks = [](int x, int y) {
+    const int cell = x / 8, cx = x % 8;
+    const bool ink = y < 8 && (cell == 0 || (cell == 1 && y >= 4) || (cell == 2 && y < 4) || (cell == 3 && cx < 4) ||
+                               (cell == 4 && cx >= 4));
+    return ink ? ShownRgb(14) : 0u;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return Shows(blocks, 1, 0, 0, 48, 16); }));
+  ClearScreen(0);
+  EXPECT_TRUE(WaitUntil([&] { return Shows(Box(0, 0, -1, -1, 0), 1, 0, 0, 48, 16); }));
+}
+
 // The close button posts the close key and keeps the window. Alt keys, F10,
 // Alt+F4 and a close request while Alt is held give nothing, as the 7 after
 // them shows; Alt+Enter switches to full screen and back, posting nothing.
