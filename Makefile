@@ -27,11 +27,12 @@ build: deps
 	@cmake --build $(BUILD)/debug -j $(JOBS)
 
 # The browser build: build/web/ holds index.html, the three program pages and
-# their .js and .wasm (assets inside), ready for any static server.
+# their .js and .wasm (assets inside), and the text example's page, ready for
+# any static server.
 web: deps
 	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(BUILD)/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF -DWEB_OUTPUT=$(abspath $(BUILD))/web >/dev/null
-	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD)/web-build -j $(JOBS) --target web_mapwalk1 web_mapwalk2 web_mapwalk3
+	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD)/web-build -j $(JOBS) --target web_mapwalk1 web_mapwalk2 web_mapwalk3 web_text
 
 # The Windows build, cross-compiled with MinGW-w64: build/windows/bin/ holds
 # mapwalk1.exe, mapwalk2.exe, mapwalk3.exe and the examples' .exe, static and

@@ -1,9 +1,11 @@
 // A small program on the screen layer: opens a 320 x 200 screen, draws on a
 // hidden page, stamps a captured image with XOR, shows each finished frame,
-// moves the image with the arrow keys, paces its frames and ends on ESC.
+// moves the image with the arrow keys, prints the last key it read, paces its
+// frames and ends on ESC.
 #include <mapwalk/screen.h>
 
 #include <cstdint>
+#include <string>
 
 using namespace scr;
 
@@ -19,10 +21,14 @@ int main(int argc, char** argv) {
       if ((x > 7 ? x - 8 : 7 - x) + (y > 7 ? y - 8 : 7 - y) < 8) PutPixel(nullptr, x, y, 14);
   GetImage(nullptr, 0, 0, 15, 15, diamond, 0, nullptr, HeaderForm::Full);
 
+  SetColor(14, 1);  // text in yellow; in this mode the background colour shows for pixel value 0
   int x = 152, y = 92;
+  KeyString last = "none yet";
   for (;;) {
     KeyString k = InKey();
     if (k == Key::Esc) break;
+    if (k.size() == 1) last = "\"" + k + "\" (" + std::to_string(uint8_t(k[0])) + ")";
+    if (k.size() == 2) last = "255, " + std::to_string(uint8_t(k[1]));
     if (k == Key::Up) y -= 4;
     if (k == Key::Down) y += 4;
     if (k == Key::Left) x -= 4;
@@ -32,6 +38,8 @@ int main(int argc, char** argv) {
     DrawLine(nullptr, 10, 10, 309, 189, 15, LineShape::Box);      // white frame
     PutImage(nullptr, float(x), float(y), diamond, kOmitted, kOmitted, kOmitted, kOmitted, 0,
              RasterMode::Xor);
+    Locate(23, 3);  // text row 23 of 25, inside the frame
+    Print("Last key: " + last + Blanks(20 - Len(last)));
     PageCopy(1, 0);  // show the finished frame
     WaitFrame();     // one frame per refresh, without spinning a processor
   }

@@ -150,6 +150,25 @@ try {
     }
     await page.close();
   }
+  // The text example: its title in yellow on black, then after a key the playfield under its
+  // cyan heading; Esc ends it.
+  const page = await open(screens[2], 'text.html');
+  await page.waitForFunction(() => window.looping(), { polling: 20 });
+  const colours = () => page.evaluate(() => {
+    window.stepFrame();
+    const c = document.getElementById('screen');
+    const px = new Uint32Array(c.getContext('2d').getImageData(0, 0, c.width, c.height).data.buffer);
+    return [`${c.width}x${c.height}`, ...[...new Set(px)].map((v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join())];
+  });
+  const title = await colours();
+  check(title.join(' ') === '640x480 0,0,0 255,255,85 170,170,170', `text: title colours ${title}`);
+  await page.keyboard.press('Enter');
+  const playfield = await colours();
+  check(playfield.includes('0,170,170') && playfield.includes('85,255,85'), `text: playfield colours ${playfield}`);
+  await page.keyboard.press('Escape');
+  await page.evaluate(() => window.stepFrame());
+  check(await page.waitForSelector('body.ended', { timeout: 5000 }).then(() => true, () => false), 'text: Esc ends');
+  await page.close();
   check(missing.length === 0, `missing: ${missing}`);
 } finally {
   await browser.close();
