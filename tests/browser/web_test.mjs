@@ -158,7 +158,8 @@ try {
     window.stepFrame();
     const c = document.getElementById('screen');
     const px = new Uint32Array(c.getContext('2d').getImageData(0, 0, c.width, c.height).data.buffer);
-    return [`${c.width}x${c.height}`, ...[...new Set(px)].map((v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join())];
+    const rgb = (v) => [v & 255, (v >> 8) & 255, (v >> 16) & 255].join();
+    return [`${c.width}x${c.height}`, ...[...new Set(px)].map(rgb)];
   });
   const title = await colours();
   check(title.join(' ') === '640x480 0,0,0 255,255,85 170,170,170', `text: title colours ${title}`);
