@@ -3,10 +3,11 @@
 // (DrawText, TextWidth and the fonts made from images).
 //
 // How a glyph row becomes pixels: on one-byte pixels an 8-wide row is one
-// 8-byte store. A table turns the row's byte into a mask of whole bytes, and
-// the mask picks foreground or background bytes (a cell) or the ink over the
-// page's own bytes (DrawText). Wider pixels, scaled, clipped or other-width
-// glyphs fill the runs of set bits instead.
+// 8-byte store. A table turns the row's byte into a mask of whole bytes (at
+// scale 2, each half of it into 8 bytes). DrawText keeps the page's bytes
+// outside the mask; Print copies the row from its glyph rendered once in the
+// current colours. Wider pixels, larger scales, clipped or other-width glyphs
+// fill the runs of set bits instead.
 #include "text.h"
 
 #include <algorithm>
