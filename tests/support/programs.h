@@ -55,10 +55,11 @@ inline std::vector<uint32_t> XwdArea(const std::string& d, int32_t width, int32_
   return image;
 }
 
-// The finished frame for a player at page pixel (x, y) on the program's screen. The flames flip
-// on the program's own clock: either phase will do.
+// The finished frame for a player at page pixel (x, y) on the program's screen with the flames in
+// `phase` (0 or 1). They flip on the program's own clock: phase -1 takes either.
 inline ::testing::AssertionResult Shows(const Assets& a, const ProgramInfo& p, int32_t x, int32_t y,
-                                        const std::vector<uint32_t>& got) {
-  ::testing::AssertionResult same = SameFrame(Shown(ReferenceFrame(a, x, y, 0, true, p.width, p.height)), got);
-  return same ? same : SameFrame(Shown(ReferenceFrame(a, x, y, 1, true, p.width, p.height)), got);
+                                        const std::vector<uint32_t>& got, int32_t phase = -1) {
+  if (phase >= 0) return SameFrame(Shown(ReferenceFrame(a, x, y, phase, true, p.width, p.height)), got);
+  ::testing::AssertionResult same = Shows(a, p, x, y, got, 0);
+  return same ? same : Shows(a, p, x, y, got, 1);
 }

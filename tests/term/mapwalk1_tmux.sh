@@ -23,10 +23,12 @@ wait_until() {  # seconds, condition
   return 1
 }
 widest() { cap | awk -v h="$half" '{ n = gsub(h, "&"); if (n > m) m = n } END { print m + 0 }'; }
-shown() {  # waits for the picture and the keys read one by one
+shown() {  # waits for the whole picture (the map has no flames: it stands still) and the keys read one by one
+  local last=""
   wait_until 10 '[[ "$(flag alternate_on)" == 1 ]] && cap | grep -q "$half" &&
                 stty -F "$(flag pane_tty)" | grep -q -- -icanon' ||
     fail "the picture did not appear, or the terminal is not in raw mode"
+  wait_until 10 'now=$(cap); [[ "$now" == "$last" ]] || { last=$now; false; }' || fail "the picture did not settle"
 }
 start() {  # runs the program with the environment given
   tm send-keys -t t "$* '$exe'" Enter

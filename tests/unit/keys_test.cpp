@@ -1,6 +1,7 @@
 // Keys: InKey from the console (a pipe) and a Screen's window ring, console key records, TranslateKey,
 // the key-state table; the clock.
 #include <gtest/gtest.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -166,4 +167,22 @@ TEST(Clock, TimerCountsSecondsInStepsFinerThanAMillisecond) {
   const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_NEAR(counted, real, 0.05 + real / 4);  // wide: a busy machine may stop the test between readings
   EXPECT_LT(step, 1e-3);
+}
+
+// WaitFrame paces a loop at the Screen's refresh and sleeps meanwhile: 20 frames at 50 Hz take at
+// least 19 periods of wall time, and the thread's processor time is well under it (lower bounds
+// only: load can only lengthen the wall time).
+TEST(Clock, WaitFramePacesAtTheRefreshAndSleeps) {
+  ResetLayerForTests();
+  ASSERT_EQ(ScreenRes(64, 48, 8, 1, -1, 50), 0);
+  timespec cpu0{}, cpu1{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+  const auto start = std::chrono::steady_clock::now();
+  for (int frame = 0; frame < 20; ++frame) WaitFrame();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  const double cpu = double(cpu1.tv_sec - cpu0.tv_sec) + double(cpu1.tv_nsec - cpu0.tv_nsec) * 1e-9;
+  EXPECT_GE(wall, 19 * 0.020 - 0.002);
+  EXPECT_LT(cpu, wall / 4) << "the wait spins";
+  ResetLayerForTests();
 }

@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -29,9 +30,11 @@ std::vector<uint32_t> ShownAtClose(unsigned width) {
   unsetenv("SCRSHOT");
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  std::vector<uint8_t> rgb(640 * 480 * 3);  // the largest picture below
+  std::vector<uint8_t> rgb;
   EXPECT_TRUE(png_image_begin_read_from_file(&image, path.c_str()) && image.width == width &&
-              (image.format = PNG_FORMAT_RGB) && png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+              (image.format = PNG_FORMAT_RGB) && (rgb.resize(PNG_IMAGE_SIZE(image)), true) &&
+              png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+  rgb.resize(std::max<size_t>(rgb.size(), 24));
   unlink(path.c_str());
   std::vector<uint32_t> row;  // the first pixels of the first row
   for (unsigned x = 0; x < 8; ++x) row.push_back(rgb[3 * x] << 16 | rgb[3 * x + 1] << 8 | rgb[3 * x + 2]);
@@ -59,6 +62,44 @@ TEST_F(ScreenTest, SizesDepthsPageCountsAndTextGrids) {
     EXPECT_TRUE(SetWidth(40, 50) == 0 && SetWidth(-1, -1) == c.rows * 65536 + c.columns) << "a Screen keeps its grid";
     PutPixel(nullptr, 1, 1, 0x123456);
     EXPECT_EQ(GetPixel(nullptr, 1, 1), c.stored);
+  }
+}
+
+// Every numbered mode as the mode table gives it: size, default page count, character cell and
+// text grid, and its depth by the default foreground (the colour mask up to depth 4, 15 above)
+// and by what pixel values 1 and 20 show.
+TEST_F(ScreenTest, EveryModeAsTheModeTableSays) {
+  const uint32_t kGrey56 = 0x383838, kWhite = 0xFFFFFF;
+  const struct { int mode, w, h, pages, cell, columns, rows, fg; uint32_t shown1, shown20; } kModes[] = {
+      {1, 320, 200, 8, 8, 40, 25, 3, ShownRgb(11), 0}, {2, 640, 200, 1, 8, 80, 25, 1, kWhite, 0},
+      {7, 320, 200, 8, 8, 40, 25, 15, ShownRgb(1), 0}, {8, 640, 200, 4, 8, 80, 25, 15, ShownRgb(1), 0},
+      {9, 640, 350, 2, 14, 80, 25, 15, ShownRgb(1), 0}, {10, 640, 350, 2, 14, 80, 25, 1, kWhite, 0},
+      {11, 640, 480, 1, 16, 80, 30, 1, kWhite, 0}, {12, 640, 480, 1, 16, 80, 30, 15, ShownRgb(1), 0},
+      {13, 320, 200, 1, 8, 40, 25, 15, ShownRgb(1), kGrey56}, {14, 320, 240, 1, 8, 40, 30, 15, ShownRgb(1), kGrey56},
+      {15, 400, 300, 1, 8, 50, 37, 15, ShownRgb(1), kGrey56}, {16, 512, 384, 1, 16, 64, 24, 15, ShownRgb(1), kGrey56},
+      {17, 640, 400, 1, 16, 80, 25, 15, ShownRgb(1), kGrey56}, {18, 640, 480, 1, 16, 80, 30, 15, ShownRgb(1), kGrey56},
+      {19, 800, 600, 1, 16, 100, 37, 15, ShownRgb(1), kGrey56},
+      {20, 1024, 768, 1, 16, 128, 48, 15, ShownRgb(1), kGrey56},
+      {21, 1280, 1024, 1, 16, 160, 64, 15, ShownRgb(1), kGrey56},
+  };
+  for (const auto& m : kModes) {
+    SCOPED_TRACE(testing::Message() << "mode " << m.mode);
+    ASSERT_EQ(ScreenMode(m.mode), 0);
+    EXPECT_TRUE(GetPixel(nullptr, m.w - 1, m.h - 1) == 0 && GetPixel(nullptr, m.w, 0) == -1 &&
+                GetPixel(nullptr, 0, m.h) == -1);
+    int pages = 0;
+    while (pages < 64 && (SetPages(pages, -1), (SetPages(-1, -1) & 255) == pages)) ++pages;
+    SetPages(0, -1);
+    EXPECT_EQ(pages, m.pages);
+    EXPECT_EQ(SetWidth(0, 0), m.rows * 65536 + m.columns);
+    EXPECT_EQ(SetColor(0, 0, 3) & 0xFFFF, uint32_t(m.fg));
+    Print("\xdb");  // the full block at row 1, column 1: as high as the cell
+    EXPECT_TRUE(GetPixel(nullptr, 7, float(m.cell - 1)) == m.fg && GetPixel(nullptr, 7, float(m.cell)) == 0 &&
+                GetPixel(nullptr, 8, 0) == 0);
+    PutPixel(nullptr, 0, 0, 1);
+    PutPixel(nullptr, 1, 0, 20);
+    const std::vector<uint32_t> shown = ShownAtClose(unsigned(m.w));
+    EXPECT_TRUE(shown[0] == m.shown1 && shown[1] == m.shown20) << std::hex << shown[0] << " " << shown[1];
   }
 }
 
