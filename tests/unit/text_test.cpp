@@ -216,6 +216,8 @@ TEST_F(TextTest, FontsFromImages) {
     SetError(0);
     EXPECT_TRUE(FontFromImage(image, w, h) == -1 && ErrorNumber() == 1) << w << " x " << h;
   }
+  ImageDestroy(grid);
+  ImageDestroy(small);
 }
 
 TEST_F(TextTest, Utf8ToCodePage437) {

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "colours.h"
 #include "screen.h"
@@ -182,6 +186,87 @@ TEST_F(WindowTest, PrintedTextShows) {
   EXPECT_TRUE(WaitUntil([&] { return Shows(blocks, 1, 0, 0, 48, 16); }));
   ClearScreen(0);
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(0, 0, -1, -1, 0), 1, 0, 0, 48, 16); }));
+}
+
+// Losing and regaining the focus, and an expose, show the whole page again over what covered it.
+TEST_F(WindowTest, FocusAndExposeRedrawThePage) {
+  Open();
+  DrawLine(nullptr, 0, 0, 319, 199, 4, LineShape::FilledBox);
+  const auto red = [](int, int) { return ShownRgb(4); };
+  ASSERT_TRUE(WaitUntil([&] { return Shows(red); }));
+  GC gc = XCreateGC(x_, win_, 0, nullptr);
+  XSetForeground(x_, gc, 0xFFFFFF);
+  for (const char* how : {"focus", "expose"}) {
+    XFillRectangle(x_, win_, gc, 0, 0, 320, 200);  // the window's pixels spoilt behind the program's back
+    XSync(x_, False);
+    ASSERT_TRUE(WaitUntil([&] { return Shows([](int, int) { return 0xFFFFFFu; }); })) << how;
+    if (how[0] == 'f') {
+      XSetInputFocus(x_, DefaultRootWindow(x_), RevertToPointerRoot, CurrentTime);
+      XSync(x_, False);
+      usleep(100000);
+      XSetInputFocus(x_, win_, RevertToPointerRoot, CurrentTime);
+    } else {
+      XClearArea(x_, win_, 0, 0, 0, 0, True);
+    }
+    XSync(x_, False);
+    EXPECT_TRUE(WaitUntil([&] { return Shows(red); })) << how;
+  }
+  XFreeGC(x_, gc);
+}
+
+// The flags: FullScreen starts full screen; NoSwitch keeps Alt+Enter from switching; Borderless asks
+// for no frame (the Motif hints' decorations 0), OnTop to stay above (_NET_WM_STATE_ABOVE);
+// HighPriority raises the Presenter thread (a negative nice value where the system lets it: as root).
+TEST_F(WindowTest, ScreenFlags) {
+  Open(ScreenFlag::FullScreen);
+  EXPECT_TRUE(WaitUntil([&] { return Geometry() == std::vector<int>({0, 0, 1024, 768}); }));
+  ScreenMode(0);
+  XInternAtom(x_, "_MOTIF_WM_HINTS", False);  // as a window manager has it: SDL sets the hints only then
+  Open(ScreenFlag::NoSwitch | ScreenFlag::Borderless | ScreenFlag::OnTop | ScreenFlag::HighPriority);
+  Xdotool("key alt+Return 7");
+  EXPECT_EQ(Keys(1)[0], "7");
+  EXPECT_EQ(Geometry()[2], 320) << "Alt+Enter switched";
+  auto property = [&](const char* name) {  // the window's property as 32-bit items
+    Atom type;
+    int format;
+    unsigned long n = 0, after;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(x_, win_, XInternAtom(x_, name, False), 0, 64, False, AnyPropertyType, &type, &format, &n,
+                       &after, &data);
+    std::vector<long> items(n);
+    for (unsigned long i = 0; i < n && data; ++i) items[i] = reinterpret_cast<long*>(data)[i];
+    XFree(data);
+    return items;
+  };
+  const std::vector<long> hints = property("_MOTIF_WM_HINTS"), state = property("_NET_WM_STATE");
+  EXPECT_TRUE(hints.size() >= 3 && (hints[0] & 2) && hints[2] == 0) << "framed " << testing::PrintToString(hints);
+  EXPECT_NE(std::find(state.begin(), state.end(), long(XInternAtom(x_, "_NET_WM_STATE_ABOVE", False))), state.end());
+  int lowest = 0;  // the lowest nice value among this process's threads
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream stat(task.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream rest(text.substr(text.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 19 && rest >> field; ++i) {
+    }
+    lowest = std::min(lowest, std::atoi(field.c_str()));
+  }
+  if (geteuid() == 0) {
+    EXPECT_LT(lowest, 0) << "the Presenter's priority is not raised";
+  }
+}
+
+// Modes 2 and 8 show each page row as two window rows.
+TEST_F(WindowTest, LineDoubledModesShowEachRowTwice) {
+  for (auto [mode, value, rgb] : {std::tuple{2, 1u, 0xFFFFFFu}, {8, 14u, ShownRgb(14)}}) {
+    ASSERT_EQ(ScreenMode(mode, 0, 1, 0, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return (win_ = ProgramWindow()) != 0; })) << "no window";
+    EXPECT_EQ(Geometry()[3], 400) << mode;
+    DrawLine(nullptr, 0, 10, 639, 10, value, LineShape::Line);
+    const auto row10 = [rgb](int, int y) { return y == 20 || y == 21 ? rgb : 0u; };
+    EXPECT_TRUE(WaitUntil([&] { return Shows(row10, 1, 0, 18, 640, 6); })) << mode;
+    ScreenMode(0);
+  }
 }
 
 // The close button posts the close key and keeps the window. Alt keys, F10,
