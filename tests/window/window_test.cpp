@@ -196,7 +196,7 @@ TEST_F(WindowTest, FocusAndExposeRedrawThePage) {
   ASSERT_TRUE(WaitUntil([&] { return Shows(red); }));
   GC gc = XCreateGC(x_, win_, 0, nullptr);
   XSetForeground(x_, gc, 0xFFFFFF);
-  for (const char* how : {"focus", "expose"}) {
+  for (const char* how : {"expose", "focus"}) {
     XFillRectangle(x_, win_, gc, 0, 0, 320, 200);  // the window's pixels spoilt behind the program's back
     XSync(x_, False);
     ASSERT_TRUE(WaitUntil([&] { return Shows([](int, int) { return 0xFFFFFFu; }); })) << how;
