@@ -4,6 +4,7 @@
 // platform lock) and InKey pops from it under LockScreen. Otherwise InKey
 // reads the console itself: standard input, a terminal in raw mode, a pipe or
 // a file decoded into keys, or a console's key records.
+#include <atomic>
 #include <cstdint>
 
 #include "backend/backend.h"
@@ -87,13 +88,16 @@ void ConsolePollKeys() {
 
 KeyString InKey() {
   if (gLayer.screen != nullptr) {
+    // A back-end without a key-posting Presenter (Null) fills the ring on
+    // demand; with one, an empty ring is seen without the lock.
+    const Backend* backend = gLayer.screen->backend;
+    const bool polls = backend != nullptr && backend->pollKeys != nullptr;
+    if (!polls && std::atomic_ref(gLayer.windowKeysWaiting).load(std::memory_order_acquire) == 0) return KeyString();
     LockScreen();
     KeyCode code = 0;
-    // A back-end without a key-posting Presenter (Null) fills the ring on demand.
-    const Backend* backend = gLayer.screen->backend;
-    if (gLayer.windowKeys.Empty() && backend != nullptr && backend->pollKeys != nullptr)
-      backend->pollKeys();
+    if (gLayer.windowKeys.Empty() && polls) backend->pollKeys();
     gLayer.windowKeys.Pop(code);
+    std::atomic_ref(gLayer.windowKeysWaiting).store(gLayer.windowKeys.Size(), std::memory_order_release);
     UnlockScreen(1, 0);  // nothing drawn: no row flagged
     return KeyStringOf(code);
   }

@@ -3,6 +3,7 @@
 #include "lock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "backend/backend.h"
@@ -87,7 +88,10 @@ bool TakeChanges(Frame& frame) {
   return first >= 0 || frame.paletteChanged;
 }
 
-void PostWindowKey(KeyCode code) { gLayer.windowKeys.Post(code); }
+void PostWindowKey(KeyCode code) {
+  gLayer.windowKeys.Post(code);
+  std::atomic_ref(gLayer.windowKeysWaiting).store(gLayer.windowKeys.Size(), std::memory_order_release);
+}
 
 void MarkAllRowsDirty() {
   if (gLayer.shown) MarkAllDirty(*gLayer.shown);

@@ -134,6 +134,7 @@ struct KeyRing {
   int head = 0;
   int tail = 0;
   bool Empty() const { return head == tail; }
+  int Size() const { return (tail - head + N) % N; }
   // Appends a code, dropping the oldest when full.
   void Post(KeyCode code) {
     slots[tail] = code;
@@ -225,6 +226,10 @@ struct LayerState {
   InputContext input;
   // Keys: the window ring is shared with the Presenter under the platform lock.
   KeyRing<16> windowKeys;
+  // The keys waiting in windowKeys, stored (atomic_ref, release) under the
+  // platform lock at each post and take: InKey reads it without the lock, so
+  // a loop that finds no key costs no lock.
+  int32_t windowKeysWaiting = 0;
   KeyRing<512> consoleKeys;
   int32_t altNumpad = 0;
   // Text console and clock
