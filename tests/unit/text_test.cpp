@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -58,9 +59,14 @@ TEST_F(TextTest, EveryCharacterInEveryCell) {
     const int per = c.mode < 0 ? 64 : 256;  // characters on one Screen
     for (int first = 0; first < 256; first += per) {
       ClearScreen(0);
-      for (int i = 0; i < per; ++i) {
+      for (int i = 0; i < per;) {  // runs of characters, broken at the row's end and at the controls
+        int end = i;
+        while (end < per && !IsControl(first + end) && (end == i || end % c.columns)) ++end;
         ASSERT_EQ(Locate(1 + i / c.columns, 1 + i % c.columns), 0);
-        if (!IsControl(first + i)) Print(KeyString(1, char(first + i)));
+        KeyString run;
+        for (int k = i; k < end; ++k) run += char(first + k);
+        Print(run);
+        i = std::max(end, i + 1);
       }
       for (int i = 0; i < per; ++i) {
         const int ch = first + i, row = i / c.columns, column = i % c.columns;
