@@ -92,12 +92,12 @@ KeyString InKey() {
     // demand; with one, an empty ring is seen without the lock.
     const Backend* backend = gLayer.screen->backend;
     const bool polls = backend != nullptr && backend->pollKeys != nullptr;
-    if (!polls && std::atomic_ref(gLayer.windowKeysWaiting).load(std::memory_order_acquire) == 0) return KeyString();
+    if (!polls && gLayer.windowKeysWaiting.n.load(std::memory_order_acquire) == 0) return KeyString();
     LockScreen();
     KeyCode code = 0;
     if (gLayer.windowKeys.Empty() && polls) backend->pollKeys();
     gLayer.windowKeys.Pop(code);
-    std::atomic_ref(gLayer.windowKeysWaiting).store(gLayer.windowKeys.Size(), std::memory_order_release);
+    gLayer.windowKeysWaiting.n.store(gLayer.windowKeys.Size(), std::memory_order_release);
     UnlockScreen(1, 0);  // nothing drawn: no row flagged
     return KeyStringOf(code);
   }

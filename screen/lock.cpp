@@ -90,7 +90,7 @@ bool TakeChanges(Frame& frame) {
 
 void PostWindowKey(KeyCode code) {
   gLayer.windowKeys.Post(code);
-  std::atomic_ref(gLayer.windowKeysWaiting).store(gLayer.windowKeys.Size(), std::memory_order_release);
+  gLayer.windowKeysWaiting.n.store(gLayer.windowKeys.Size(), std::memory_order_release);
 }
 
 void MarkAllRowsDirty() {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -149,6 +150,17 @@ struct KeyRing {
   }
 };
 
+// A count read without a lock, copyable so that the layer's state can be reset whole.
+struct KeyCount {
+  std::atomic<int32_t> n{0};
+  KeyCount() = default;
+  KeyCount(const KeyCount& other) : n(other.n.load()) {}
+  KeyCount& operator=(const KeyCount& other) {
+    n.store(other.n.load());
+    return *this;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------
@@ -226,10 +238,10 @@ struct LayerState {
   InputContext input;
   // Keys: the window ring is shared with the Presenter under the platform lock.
   KeyRing<16> windowKeys;
-  // The keys waiting in windowKeys, stored (atomic_ref, release) under the
-  // platform lock at each post and take: InKey reads it without the lock, so
-  // a loop that finds no key costs no lock.
-  int32_t windowKeysWaiting = 0;
+  // The keys waiting in windowKeys, stored (release) under the platform lock
+  // at each post and take: InKey reads it without the lock, so a loop that
+  // finds no key costs no lock.
+  KeyCount windowKeysWaiting;
   KeyRing<512> consoleKeys;
   int32_t altNumpad = 0;
   // Text console and clock
