@@ -332,6 +332,27 @@ void SetPaletteEntry(int32_t index, int32_t colour) {
   UnlockScreen(1, 0);
 }
 
+void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue) {
+  Screen* s = gLayer.screen;
+  if (!s || s->depth > 8 || index < 0 || index >= (1 << s->depth)) {
+    SetError(1);
+    return;
+  }
+  LockScreen();
+  s->shownColours[index] = PackColour({red, green, blue});
+  s->coloursChanged = true;
+  MarkAllDirty(*s);
+  UnlockScreen(1, 0);
+  SetError(0);
+}
+
+uint32_t GetPaletteRgb(int32_t index) {
+  const Screen* s = gLayer.screen;
+  if (!s || s->depth > 8 || index < 0 || index > 255) return 0xFFFFFFFFu;
+  const uint32_t c = s->shownColours[index];  // red + green * 256 + blue * 65536
+  return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+}
+
 uint32_t PageSetColor(uint32_t foreground, uint32_t background, int32_t omitted) {
   Screen* s = gLayer.screen;
   DrawContext& dc = gLayer.draw;

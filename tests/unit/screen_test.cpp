@@ -175,6 +175,22 @@ TEST_F(ScreenTest, ColoursAsShown) {
   EXPECT_EQ(SetColor(15, 4, 0), 15u);  // previous: background 0, foreground 15
   const std::vector<uint32_t> shown = ShownAtClose(320);
   EXPECT_TRUE(shown[0] == S(4) && shown[1] == S(15)) << "background through the palette, remapped 1";
+  // Any colour for a pixel value, read back; values beyond the depth, and deeper Screens, refused.
+  ASSERT_EQ(ScreenMode(13), 0);
+  SetPaletteRgb(200, 10, 20, 30);
+  EXPECT_EQ(ErrorNumber(), 0);
+  PutPixel(nullptr, 0, 0, 200);
+  EXPECT_EQ(GetPaletteRgb(200), 0x0A141Eu);
+  EXPECT_EQ(ShownAtClose(320)[0], 0x0A141Eu);
+  ASSERT_EQ(ScreenMode(7), 0);
+  for (int32_t index : {-1, 16}) {
+    SetPaletteRgb(index, 1, 2, 3);
+    EXPECT_EQ(ErrorNumber(), 1) << index;
+  }
+  EXPECT_TRUE(GetPaletteRgb(16) == 0 && GetPaletteRgb(256) == 0xFFFFFFFFu && GetPaletteRgb(Colour::Yellow) == S(14));
+  ASSERT_EQ(ScreenRes(8, 8, 32, 1), 0);
+  SetPaletteRgb(1, 1, 2, 3);
+  EXPECT_TRUE(ErrorNumber() == 1 && GetPaletteRgb(1) == 0xFFFFFFFFu);
 }
 
 TEST_F(ScreenTest, SetColorAndSetTextView) {

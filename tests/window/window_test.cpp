@@ -141,6 +141,9 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   for (int i = 0; i < 3; ++i) UnlockScreen(1, 0);
   SetColor(15, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return Shows(Box(200, 100, 319, 199, 0x00AA00)); }));
+  SetPaletteRgb(Colour::Green, 0x12, 0x34, 0x56);  // any colour for a value, shown at once
+  EXPECT_TRUE(WaitUntil([&] { return Shows(Box(200, 100, 319, 199, 0x123456)); }));
+  SetPaletteRgb(Colour::Green, 0, 170, 0);
   LockScreen();  // closing with the screen lock held, then opening again
   LockScreen();
   ScreenMode(0);
@@ -276,7 +279,7 @@ TEST_F(WindowTest, CloseButtonAltEnterAndSystemKeys) {
   Open();
   CloseRequest();
   Xdotool("key 7");
-  EXPECT_EQ(Keys(2), std::vector<KeyString>({KeyStringOf(CloseKey), "7"}));
+  EXPECT_EQ(Keys(2), std::vector<KeyString>({Key::Close, "7"}));
   EXPECT_EQ(ProgramWindow(), win_);
   Xdotool("keydown alt");
   CloseRequest();

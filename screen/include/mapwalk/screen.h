@@ -116,6 +116,22 @@ void ClearScreen(int32_t kind = kOmitted);
 uint32_t SetColor(uint32_t foreground, uint32_t background, int32_t omitted = 0);
 // Maps pixel value `index` to default-palette colour `colour` (modes 7 to 9).
 void SetPaletteEntry(int32_t index, int32_t colour);
+// Sets the colour shown for pixel value `index` (0 to 2^depth - 1, on Screens of
+// up to 8 bits) to red, green, blue: every back-end shows it at its next pass,
+// and SCRSHOT writes it. Error 1 (nothing changes) with no Screen, a deeper
+// Screen or an index out of range; else 0.
+void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue);
+// The colour shown for pixel value `index` as 0xRRGGBB; 0xFFFFFFFF with no
+// Screen, a Screen of more than 8 bits or an index outside 0..255.
+uint32_t GetPaletteRgb(int32_t index);
+
+// The 16 colours by name: the pixel values that show them on the 16-colour
+// screens (modes 7 to 9, 12 and 13 to 21 as the palette starts, ScreenRes).
+namespace Colour {
+inline constexpr uint32_t Black = 0, Blue = 1, Green = 2, Cyan = 3, Red = 4, Magenta = 5, Brown = 6,
+                          LightGrey = 7, DarkGrey = 8, LightBlue = 9, LightGreen = 10, LightCyan = 11,
+                          LightRed = 12, LightMagenta = 13, Yellow = 14, White = 15;
+}  // namespace Colour
 // Sets the text view to rows first..last (from 1; 0 = edge, negative = keep).
 // Returns last * 65536 + first, or 0 when refused. Routed.
 int32_t SetTextView(int32_t first, int32_t last);
@@ -322,6 +338,7 @@ inline const KeyString Ins = "\xffR", Del = "\xffS", KeypadCentre = "\xffL";
 inline const KeyString F1 = "\xff;", F2 = "\xff<", F3 = "\xff=", F4 = "\xff>", F5 = "\xff?", F6 = "\xff@";
 inline const KeyString F7 = "\xff" "A", F8 = "\xff" "B", F9 = "\xff" "C", F10 = "\xff" "D";
 inline const KeyString F11 = "\xff\x85", F12 = "\xff\x86";
+inline const KeyString Close = "\xffk";  // the window's close button (CloseKey)
 }  // namespace Key
 
 // PC set-1 scan codes: the index of a key in the key-state table (KeyHeld).
