@@ -25,14 +25,6 @@ void Put1(uint8_t* row, int32_t x, uint32_t c) { row[x] = uint8_t(c); }
 void Put2(uint8_t* row, int32_t x, uint32_t c) { WriteU16(row + size_t(x) * 2, uint16_t(c)); }
 void Put4(uint8_t* row, int32_t x, uint32_t c) { WriteU32(row + size_t(x) * 4, c); }
 
-uint32_t ReadPixel(const uint8_t* row, int64_t x, int32_t bytesPerPixel) {
-  switch (bytesPerPixel) {
-    case 2: return ReadU16(row + size_t(x) * 2);
-    case 4: return ReadU32(row + size_t(x) * 4);
-    default: return row[x];
-  }
-}
-
 template <int Bpp>
 void FillRun(uint8_t* at, int32_t count, uint32_t c) { FillPixels(at, count, Bpp, c); }
 

@@ -20,6 +20,15 @@ inline uint16_t ReadU16(const void* p) {
 inline void WriteU32(void* p, uint32_t v) { std::memcpy(p, &v, 4); }
 inline void WriteU16(void* p, uint16_t v) { std::memcpy(p, &v, 2); }
 
+// Pixel x of a row of 1, 2 or 4-byte pixels.
+inline uint32_t ReadPixel(const uint8_t* row, int64_t x, int32_t bytesPerPixel) {
+  switch (bytesPerPixel) {
+    case 2: return ReadU16(row + size_t(x) * 2);
+    case 4: return ReadU32(row + size_t(x) * 4);
+    default: return row[x];
+  }
+}
+
 // Fills `count` pixels of `bytesPerPixel` (1, 2 or 4) bytes with the low bytes
 // of `colour`. Wider pixels repeat into an 8-byte pattern stored in whole units.
 inline void FillPixels(uint8_t* at, int64_t count, int32_t bytesPerPixel, uint32_t colour) {

@@ -84,12 +84,6 @@ bool FindFont(int32_t number, GlyphSet& out) {
   return BuiltinFont(number, out);
 }
 
-void PutOne(uint8_t* at, int32_t bpp, uint32_t colour) {
-  if (bpp == 1) *at = uint8_t(colour);
-  else if (bpp == 2) WriteU16(at, uint16_t(colour));
-  else WriteU32(at, colour);
-}
-
 // ---------------------------------------------------------------------------
 // Text cells
 // ---------------------------------------------------------------------------
@@ -163,11 +157,11 @@ void DrawCells(const Screen& s, uint8_t* page, int32_t row, int32_t column, cons
       default: return CopyCells<16>(at, pitch, glyphs, text, n);
     }
   }
+  const auto put = RoutinesFor(bpp).put;
   for (size_t y = 0; y < height; ++y, at += pitch)
     for (size_t k = 0; k < n; ++k)
       for (int32_t x = 0; x < 8; ++x)
-        PutOne(at + (8 * k + size_t(x)) * size_t(bpp), bpp,
-               (*GlyphRow(f, text[k], int64_t(y)) >> (7 - x)) & 1 ? fg : bg);
+        put(at, int32_t(8 * k) + x, (*GlyphRow(f, text[k], int64_t(y)) >> (7 - x)) & 1 ? fg : bg);
 }
 
 // Moves the text view's cells and pixel rows up one text row; the bottom row
@@ -232,10 +226,6 @@ bool DrawGlyph(DrawContext& d, const GlyphSet& f, uint8_t ch, int64_t x, int64_t
     }
   }
   return true;
-}
-
-uint32_t PixelAt(const uint8_t* at, int32_t bpp) {
-  return bpp == 1 ? *at : bpp == 2 ? ReadU16(at) : ReadU32(at);
 }
 
 }  // namespace
@@ -378,7 +368,7 @@ int32_t FontFromImage(const void* image, int32_t cellWidth, int32_t cellHeight) 
           pixels + (int64_t(g / 16) * cellHeight + y) * shape.pitch + int64_t(g % 16) * cellWidth * bpp;
       uint8_t* dst = &font.rows[(size_t(g) * size_t(cellHeight) + size_t(y)) * size_t(font.bytesPerRow)];
       for (int32_t x = 0; x < cellWidth; ++x)
-        if (PixelAt(src + int64_t(x) * bpp, bpp) != 0) dst[x >> 3] |= uint8_t(0x80 >> (x & 7));
+        if (ReadPixel(src, x, bpp) != 0) dst[x >> 3] |= uint8_t(0x80 >> (x & 7));
     }
   }
   gLayer.fonts.push_back(std::move(font));
