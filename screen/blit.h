@@ -7,9 +7,11 @@
 
 namespace scr {
 
-// One blit routine: combines `width` pixels x `height` rows of source into target.
+// One blit routine: combines `width` pixels x `height` rows of source into
+// target. `value` is the key colour of Transparent and the colour bits of
+// Invert, repeated to 8 bytes (PutImage makes it); the other modes ignore it.
 using BlitRoutine = void (*)(const uint8_t* src, uint8_t* dst, int32_t width, int32_t height,
-                             int32_t srcPitch, int32_t dstPitch);
+                             int32_t srcPitch, int32_t dstPitch, uint64_t value);
 // The routines of one raster mode for 1, 2, (3: none) and 4 bytes per pixel.
 struct BlitTable {
   BlitRoutine byPixelSize[5];

@@ -44,10 +44,6 @@ void FillWorkRows(DrawContext& d, const Screen& s) {
   for (int32_t y = 0; y < s.height; ++y, row += s.pitch) d.rows[y] = row;
 }
 
-bool InsideView(const GraphicsView& v, int64_t x, int64_t y) {
-  return x >= v.x && x < int64_t(v.x) + v.width && y >= v.y && y < int64_t(v.y) + v.height;
-}
-
 // Style bit for position `index` (bit 15 first, every 16 positions).
 inline bool StyleBit(uint32_t style, int64_t index) {
   return (style >> (15 - (index & 15))) & 1u;

@@ -33,6 +33,10 @@ inline bool ToPixel(const DrawContext& d, float x, float y, int64_t& px, int64_t
   return true;
 }
 
+inline bool InsideView(const GraphicsView& v, int64_t x, int64_t y) {
+  return x >= v.x && x < int64_t(v.x) + v.width && y >= v.y && y < int64_t(v.y) + v.height;
+}
+
 // Applies a two-corner CoordForm (low 3 bits) to the corners and stores the
 // second corner as LastPoint; additions are made on the floats.
 inline void ApplyCornerForm(DrawContext& d, int32_t form, float& x1, float& y1, float& x2, float& y2) {

@@ -158,7 +158,7 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
 // ---------------------------------------------------------------------------
 
 int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
-                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t,
+                 int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
                  BlendRoutine, void*) {
   if (!gLayer.screen || !image || !SelectTarget(target)) return SetError(1);
   DrawContext& d = gLayer.draw;
@@ -216,7 +216,12 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
   Screen& s = *gLayer.screen;
   PixelAccess access(s, TargetIsVisible(d, s));
   uint8_t* dst = d.rows[size_t(y0)] + size_t(x0) * d.bytesPerPixel;
-  routine(src, dst, int32_t(x1 - x0), int32_t(y1 - y0), int32_t(img.pitch), d.pitch);
+  // Transparent's key colour; Invert's colour bits (the top byte of 4-byte pixels is not colour).
+  uint32_t value = 0;
+  if (mode == RasterMode::Transparent && alpha != -1) value = FitColour(uint32_t(alpha), d.bytesPerPixel);
+  if (mode == RasterMode::Invert) value = s.depth <= 16 ? (1u << s.depth) - 1 : 0xFFFFFFu;
+  routine(src, dst, int32_t(x1 - x0), int32_t(y1 - y0), int32_t(img.pitch), d.pitch,
+          PixelPattern(value, d.bytesPerPixel));
   access.Changed(int32_t(y0), int32_t(y1 - 1));
   return SetError(0);
 }

@@ -29,6 +29,15 @@ inline uint32_t ReadPixel(const uint8_t* row, int64_t x, int32_t bytesPerPixel) 
   }
 }
 
+// Eight bytes of pixels of `bytesPerPixel` (1, 2 or 4) bytes, each the low bytes of `colour`.
+inline uint64_t PixelPattern(uint32_t colour, int32_t bytesPerPixel) {
+  switch (bytesPerPixel) {
+    case 1: return uint64_t(uint8_t(colour)) * 0x0101010101010101ull;
+    case 2: return uint64_t(uint16_t(colour)) * 0x0001000100010001ull;
+    default: return uint64_t(colour) * 0x0000000100000001ull;
+  }
+}
+
 // Fills `count` pixels of `bytesPerPixel` (1, 2 or 4) bytes with the low bytes
 // of `colour`. Wider pixels repeat into an 8-byte pattern stored in whole units.
 inline void FillPixels(uint8_t* at, int64_t count, int32_t bytesPerPixel, uint32_t colour) {
@@ -37,8 +46,7 @@ inline void FillPixels(uint8_t* at, int64_t count, int32_t bytesPerPixel, uint32
     std::memset(at, int(colour & 0xFF), size_t(count));
     return;
   }
-  const uint64_t pattern = bytesPerPixel == 2 ? uint64_t(uint16_t(colour)) * 0x0001000100010001ull
-                                              : uint64_t(colour) * 0x0000000100000001ull;
+  const uint64_t pattern = PixelPattern(colour, bytesPerPixel);
   size_t bytes = size_t(count) * size_t(bytesPerPixel);
   for (; bytes >= 8; bytes -= 8, at += 8) std::memcpy(at, &pattern, 8);
   if (bytes) std::memcpy(at, &pattern, bytes);  // the pattern repeats every pixel

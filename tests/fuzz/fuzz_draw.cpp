@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.ConsumeBool() && !created.empty()) target = pick(created);
     else if (in.ConsumeBool() && !owned.empty()) target = reinterpret_cast<ImageBuffer*>(pick(owned).data());
     const float x = coord(), y = coord();
-    switch (in.ConsumeIntegralInRange(0, 10)) {
+    switch (in.ConsumeIntegralInRange(0, 11)) {
       case 0: PutPixel(target, x, y, in.ConsumeIntegral<uint32_t>(), range(-9, 9), in.ConsumeBool()); break;
       case 1:  // one-byte pixels read -1..255
         if (const int32_t v = GetPixel(target, x, y); !target && gLayer.screen && gLayer.screen->bytesPerPixel == 1)
@@ -117,6 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t r = DrawText(target, x, y, text, in.ConsumeIntegral<uint32_t>(), scale, font);
         Require((r == 0 || r == 1) && ErrorNumber() == r && (r == 1 || scale >= 1));
         Require(TextWidth(text, scale, font) >= (r == 0 ? 0 : -1));
+        break;
+      }
+      case 10: {  // shapes and fills never touch the error number
+        const int32_t before = ErrorNumber();
+        const float radius = in.ConsumeBool() ? float(range(-2, 90)) : coord();
+        DrawCircle(target, x, y, radius, in.ConsumeIntegral<uint32_t>(), in.ConsumeBool() ? 1.f : coord(),
+                   in.ConsumeBool() ? 0.f : coord(), in.ConsumeBool() ? 0.f : coord(), range(0, 1));
+        FloodFill(target, coord(), coord(), in.ConsumeIntegral<uint32_t>(),
+                  in.ConsumeBool() ? kNoColour : in.ConsumeIntegral<uint32_t>());
+        Require(ErrorNumber() == before);
         break;
       }
       default: open();

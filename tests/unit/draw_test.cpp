@@ -9,6 +9,7 @@
 
 #include "backend/backend.h"  // TakeChanges: the rows the Presenter is given
 #include "blit.h"  // the blit unit sets: PutImage reaches only the one this processor picks
+#include "pixels.h"
 #include "screen.h"
 #include "testing.h"
 
@@ -302,7 +303,7 @@ TEST_F(DrawTest, RefusedBlitsDrawNothing) {
   const void* t = tile.data();
   const struct { const void* img; float x; int32_t form, mode; } cases[] = {  // bad headers, forms, positions, modes
       {wide.data(), 0, 0, 5}, {nullptr, 0, 0, 5}, {three.data(), 0, 0, 5}, {huge, 0, 0, 5}, {negative, 0, 0, 5},
-      {claims, 0, 0, 5}, {t, 0, 4, 5}, {t, 0, -1, 5}, {t, 0, 0, 0}, {t, 0, 0, 3}, {t, 0, 0, 6}, {t, 0, 0, 7},
+      {claims, 0, 0, 5}, {t, 0, 4, 5}, {t, 0, -1, 5}, {t, 0, 0, 8}, {t, 0, 0, 9}, {t, 0, 0, 6}, {t, 0, 0, 7},
       {t, 0, 0, 10}, {t, 0, 0, -1}, {t, NAN, 0, 5}};  // last: NaN stays as LastPoint
   for (const auto& c : cases) {
     SetError(0);
@@ -347,7 +348,9 @@ TEST_F(DrawTest, BlitsMatchAPerPixelReference) {
       }
       const int x = int(rng() % 70) - 25, y = int(rng() % 50) - 18;
       int ox = 0, oy = 0, dw = w, dh = h, s[4] = {kOmitted, 0, 0, 0};
-      const int mode = rng() & 1 ? RasterMode::Or : RasterMode::Xor, form = round % 3 ? 0 : int(rng() % 4);
+      const int mode = int(rng() % 6), form = round % 3 ? 0 : int(rng() % 4);
+      const uint32_t key = rng() & 1 ? 0 : ReadPixel(&px[rng() % px.size() / bpp * bpp], 0, bpp);
+      const int alpha = key == 0 ? -1 : int(bpp == 2 ? Widen565(key) : key);  // a colour, as SetColor takes
       if (rng() % 3 == 0) {
         for (int& v : s) v = int(rng() % 30) - 5;
         const int ex = form & 1 ? s[0] + s[2] : s[2], ey = form & 1 ? s[1] + s[3] : s[3];
@@ -364,14 +367,18 @@ TEST_F(DrawTest, BlitsMatchAPerPixelReference) {
       for (int j = 0; j < dh; ++j)
         for (int i = 0; i < dw * bpp; ++i)
           if (x + lx + i / bpp >= 0 && y + ly + j >= 0 && x + lx + i / bpp < 37 && y + ly + j < 23) {
-            const uint8_t b = px[size_t(oy + j) * w * bpp + size_t(ox * bpp + i)];
+            const size_t at = size_t(oy + j) * w * bpp + size_t(ox * bpp + i);
+            const uint8_t b = px[at];
+            const bool keyed = ReadPixel(&px[at - i % bpp], 0, bpp) == key;
             uint8_t& d = expect[size_t(y + ly + j) * 37 * bpp + size_t((x + lx) * bpp + i)];
-            d = mode == RasterMode::Or ? uint8_t(d | b) : uint8_t(d ^ b);
+            const uint8_t results[6] = {b, keyed ? d : b, uint8_t(d & b), uint8_t(bpp == 4 && i % 4 == 3 ? b : ~b),
+                                        uint8_t(d | b), uint8_t(d ^ b)};
+            d = results[mode];
           }
       SetError(5);
       Dirty();
       const void* img = made ? static_cast<const void*>(made) : packed.data();
-      ASSERT_EQ(PutImage(nullptr, float(x), float(y), img, s[0], s[1], s[2], s[3], form, mode), 0);
+      ASSERT_EQ(PutImage(nullptr, float(x), float(y), img, s[0], s[1], s[2], s[3], form, mode, alpha), 0);
       EXPECT_EQ(ErrorNumber(), 0);
       ImageDestroy(made);  // none left, so packed blits may take the direct path
       const auto span = Dirty();
@@ -387,7 +394,7 @@ TEST_F(DrawTest, BlitsMatchAPerPixelReference) {
 // Both unit sets against a byte-wise reference: PutImage only reaches the one this processor picks.
 TEST(BlitRoutines, BothUnitSetsEqualAByteWiseReference) {
   std::mt19937 rng(2024);
-  for (int mode : {RasterMode::Or, RasterMode::Xor})
+  for (int mode : {RasterMode::Copy, RasterMode::And, RasterMode::Invert, RasterMode::Or, RasterMode::Xor})
     for (int bpp : {1, 2, 4})
       for (int round = 0; round < 400; ++round) {
         const int w = int(rng() % 41), h = 1 + int(rng() % 6), so = int(rng() % 16), doff = int(rng() % 16);
@@ -396,14 +403,122 @@ TEST(BlitRoutines, BothUnitSetsEqualAByteWiseReference) {
         Bytes ref = base;
         for (int i = 0; i < h * row; ++i) {
           uint8_t &d = ref[size_t(doff + i / row * dp + i % row)], s = src[size_t(so + i / row * sp + i % row)];
-          d = mode == RasterMode::Or ? uint8_t(d | s) : uint8_t(d ^ s);
+          const uint8_t results[6] = {s, 0, uint8_t(d & s), uint8_t(s ^ uint8_t(0x5A + i % bpp)), uint8_t(d | s),
+                                      uint8_t(d ^ s)};
+          d = results[mode];
         }
         for (const BlitTable* t : {PlainBlitTable(mode), WideBlitTable(mode)}) {
           Bytes dst = base;
-          t->byPixelSize[bpp](src.data() + so, dst.data() + doff, w, h, sp, dp);
+          uint8_t pattern[8];  // Invert's colour bits, a pixel repeated
+          for (int k = 0; k < 8; ++k) pattern[k] = uint8_t(0x5A + k % bpp);
+          uint64_t mask;
+          std::memcpy(&mask, pattern, 8);
+          t->byPixelSize[bpp](src.data() + so, dst.data() + doff, w, h, sp, dp, mask);
           ASSERT_EQ(dst, ref) << "mode " << mode << " bpp " << bpp << " w " << w;
         }
       }
 }
 
 }  // namespace
+
+// Circles, ellipses, arcs and pies against a per-pixel reference: the pixels with x^2 / a2 + y^2 / b2 <= 1
+// (a2 = r^2 + r, b2 the same of the y radius), outlines those with a 4-neighbour outside, arcs those whose
+// angle (y up) lies in [start, end) turning left.
+TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
+  const double kPi = 3.14159265358979;
+  const struct { float x, y, r, aspect, start, end; } cases[] = {
+      {40, 30, 0, 1, 0, 0},    {40, 30, 1, 1, 0, 0},     {40, 30, 100, 1, 0, 0},  {39, 29, 40, 1, 0, 0},
+      {40, 30, 22, 0.5, 0, 0}, {40, 30, 12, 2, 0, 0},    {40, 30, 9, 0, 0, 0},    {0, 0, 20, 1, 0, 0},
+      {79, 59, 17, 1, 0, 0},   {-6, 30, 19, 1, 0, 0},    {40, 64, 9, 1, 0, 0},    {40, 30, 25, 1, 5, 1},
+      {40, 30, 25, 1, 6, 7},   {40, 30, 25, 1, -1, 0.5}, {40, 30, 25, 1, 3, 3},   {40, 30, 25, 1, 1, 1 + 2 * kPi}};
+  Open(80, 60);
+  SetPages(0, 0);
+  for (const auto& c : cases)
+    for (int filled : {0, 1}) {
+      const double rx = c.r, ry = c.r * c.aspect, a2 = rx * rx + rx, b2 = ry * ry + ry;
+      double sweep = std::fmod(double(c.end) - c.start, 2 * kPi);
+      sweep += sweep < 0 ? 2 * kPi : 0;
+      auto in = [&](long dx, long dy) {
+        if (b2 == 0 || a2 == 0) return dy == 0 && dx * dx <= a2;
+        return dx * dx / a2 + dy * dy / b2 <= 1 + 1e-12;
+      };
+      Bytes want(80 * 60, 0);
+      for (long y = 0; y < 60; ++y)
+        for (long x = 0; x < 80; ++x) {
+          const long dx = x - long(c.x), dy = y - long(c.y);
+          double turn = std::fmod(std::atan2(-double(dy), double(dx)) - c.start + 8 * kPi, 2 * kPi);
+          const bool onArc = sweep == 0 || (dx == 0 && dy == 0) || turn < sweep;
+          const bool edge = !in(dx - 1, dy) || !in(dx + 1, dy) || !in(dx, dy - 1) || !in(dx, dy + 1);
+          want[size_t(y * 80 + x)] = in(dx, dy) && (filled || edge) && onArc ? 7 : 0;
+        }
+      Clear();
+      Dirty();
+      DrawCircle(nullptr, c.x, c.y, c.r, 0x107, c.aspect, c.start, c.end, filled);
+      const auto span = Dirty();
+      PutPixel(nullptr, 0, 0, 9, CoordForm::FromLastPoint);  // LastPoint is the centre
+      EXPECT_EQ(GetPixel(nullptr, c.x, c.y), c.x >= 0 && c.x < 80 && c.y < 60 ? 9 : -1);
+      PutPixel(nullptr, c.x, c.y, want[size_t(std::clamp(c.y, 0.f, 59.f) * 80 + std::clamp(c.x, 0.f, 79.f))]);
+      const Bytes got = Snap();
+      for (size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(!got[i] || Marked(span, i / 80)) << "row not marked";
+      EXPECT_EQ(got, want) << "circle " << &c - cases << " filled " << filled;
+    }
+  Clear();  // refused: nothing drawn
+  for (float bad : {NAN, INFINITY}) {
+    DrawCircle(nullptr, 40, 30, 5, 1, 1, bad);
+    DrawCircle(nullptr, 40, 30, 5, 1, bad);
+    DrawCircle(nullptr, 40, 30, bad == INFINITY ? -1 : bad, 1);
+  }
+  DrawCircle(nullptr, NAN, 30, 5, 1);
+  EXPECT_EQ(Count(0), 80 * 60);
+}
+
+// Flood fills of random three-colour pages (holes, diagonal gaps) against a 4-connected search, with
+// and without a border, at each pixel size and into an image; then a whole open 1280 x 1024 page.
+TEST_F(DrawTest, FloodFillsMatchA4ConnectedSearch) {
+  std::mt19937 rng(5);
+  for (int depth : {8, 16, 32}) {
+    Open(41, 29, depth);
+    SetPages(0, 0);
+    ImageBuffer* image = ImageCreate(41, 29, 0, 0, 0);
+    const int32_t colour[4] = {0, depth == 8 ? 1 : 0xFF0000, depth == 8 ? 2 : 0xFF00, depth == 8 ? 3 : 0xFF};
+    for (int round = 0; round < 60; ++round) {
+      ImageBuffer* target = round % 4 == 3 ? image : nullptr;
+      Bytes page(41 * 29), want;
+      for (auto& v : page) v = uint8_t(rng() % 5 < 3 ? 0 : 1 + rng() % 2);
+      for (int i = 0; i < 41 * 29; ++i) PutPixel(target, float(i % 41), float(i / 41), colour[page[size_t(i)]]);
+      const int sx = int(rng() % 41), sy = int(rng() % 29), bordered = round % 2;
+      const uint8_t seed = page[size_t(sy * 41 + sx)], fill = 3;
+      std::vector<int> todo{sy * 41 + sx};
+      want = page;
+      for (std::vector<bool> seen(page.size()); !todo.empty();) {
+        const int i = todo.back();
+        todo.pop_back();
+        if (seen[size_t(i)] || (bordered ? page[size_t(i)] == 1 : page[size_t(i)] != seed)) continue;
+        seen[size_t(i)] = true;
+        want[size_t(i)] = fill;
+        if (i % 41) todo.push_back(i - 1);
+        if (i % 41 < 40) todo.push_back(i + 1);
+        if (i >= 41) todo.push_back(i - 41);
+        if (i < 41 * 28) todo.push_back(i + 41);
+      }
+      Dirty();
+      FloodFill(target, float(sx), float(sy), colour[fill], bordered ? colour[1] : kNoColour);
+      const auto span = Dirty();
+      for (int i = 0; i < 41 * 29; ++i) {
+        ASSERT_EQ(GetPixel(target, float(i % 41), float(i / 41)), colour[want[size_t(i)]]) << round << " i " << i;
+        ASSERT_TRUE(target || want[size_t(i)] == page[size_t(i)] || Marked(span, size_t(i / 41)));
+      }
+    }
+    ImageDestroy(image);
+  }
+  ASSERT_EQ(ScreenMode(21, 8, 1, -1), 0);
+  DrawLine(nullptr, 0, 500, 1279, 500, 1, LineShape::Line);
+  FloodFill(nullptr, 700, 900, 2, 1);
+  FloodFill(nullptr, 10, 10, 3);
+  for (float at : {-1.f, 1280.f, NAN}) FloodFill(nullptr, at, 10, 4);  // outside the view: nothing
+  FloodFill(nullptr, 10, 10, 3);                                        // already that colour: nothing
+  int counts[5] = {};
+  for (int y = 0; y < 1024; ++y)
+    for (int x = 0; x < 1280; ++x) ++counts[GetPixel(nullptr, float(x), float(y))];
+  EXPECT_EQ(counts[3] * 10 + counts[2] * 1 + counts[1], 1280 * (500 * 10 + 523 + 1));
+}

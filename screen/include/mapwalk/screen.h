@@ -182,6 +182,22 @@ int32_t GetPixel(ImageBuffer* target, float x, float y);
 // a 16-bit style (bit 15 first). Clipped to the view; no error number.
 void DrawLine(ImageBuffer* target, float x1, float y1, float x2, float y2, uint32_t colour,
               int32_t shape, uint32_t style = 0xFFFF, int32_t form = 0);
+// Draws the circle of `radius` pixels about (x, y), an ellipse when `aspect`
+// is not 1 (y radius = radius x aspect), as an outline of pixels that each
+// have a neighbour outside (no gap, no pixel drawn twice) or, with `filled`,
+// as a disc. `start` and `end` (radians counter-clockwise from the right, the
+// angles of the circle before the aspect squeezes it) keep the arc
+// [start, end) of it, or a pie when filled; equal angles keep the whole.
+// Radius 0 is one pixel. Clipped to the view; LastPoint becomes the centre.
+// Nothing is drawn for a negative or NaN radius, or a NaN or infinite value.
+void DrawCircle(ImageBuffer* target, float x, float y, float radius, uint32_t colour, float aspect = 1,
+                float start = 0, float end = 0, int32_t filled = 0);
+// Fills with `fill` the 4-connected region of the pixel at (x, y): the pixels
+// of its colour or, with a `border` colour, every pixel up to that colour.
+// Stays inside the view, uses heap memory only (no recursion); nothing
+// happens when the seed is outside the view, already `fill` (no border) or
+// the border colour. LastPoint becomes (x, y).
+void FloodFill(ImageBuffer* target, float x, float y, uint32_t fill, uint32_t border = 0x80000000u);
 
 // ---------------------------------------------------------------------------
 // Image buffers and blitting
@@ -199,10 +215,15 @@ struct BufferExtent {
   size_t size = 0;
 };
 
+// How PutImage joins each image pixel s to the target pixel d.
 namespace RasterMode {
-inline constexpr int32_t Or = 4;   // d = d OR s
-inline constexpr int32_t Xor = 5;  // d = d XOR s
-inline constexpr int32_t AlphaByte = 6;  // 1-byte image into the top byte of 4-byte pixels
+inline constexpr int32_t Copy = 0;         // d = s
+inline constexpr int32_t Transparent = 1;  // d = s, except where s is the key colour (0 unless alpha gives one)
+inline constexpr int32_t And = 2;          // d = d AND s
+inline constexpr int32_t Invert = 3;       // d = s with the Screen depth's colour bits inverted
+inline constexpr int32_t Or = 4;           // d = d OR s
+inline constexpr int32_t Xor = 5;          // d = d XOR s
+inline constexpr int32_t AlphaByte = 6;    // 1-byte image into the top byte of 4-byte pixels
 }  // namespace RasterMode
 
 using BlendRoutine = uint32_t (*)(uint32_t source, uint32_t dest, void* param);
@@ -223,10 +244,11 @@ void ImageDestroy(ImageBuffer* image);
 int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, void* destination,
                  int32_t form = 0, const BufferExtent* extent = nullptr,
                  HeaderForm header = HeaderForm::Packed);
-// Draws `image` with its top left at (x, y) in a raster mode (Or, Xor; 6 for
-// the alpha-byte case), source rectangle sx1..sy2 (kOmitted: the whole image),
-// clipped to the view. Error 1: no Screen, no image, form outside 0..3,
-// pixel size mismatch, unsupported raster mode; 0 otherwise (also when clipped away).
+// Draws `image` with its top left at (x, y) in a raster mode (RasterMode 0 to 6),
+// source rectangle sx1..sy2 (kOmitted: the whole image), clipped to the view.
+// Transparent keys out the colour `alpha` (fitted to the pixel size) when it
+// is not -1, else 0. Error 1: no Screen, no image, form outside 0..3, pixel
+// size mismatch, unsupported raster mode; 0 otherwise (also when clipped away).
 int32_t PutImage(ImageBuffer* target, float x, float y, const void* image,
                  int32_t sx1 = kOmitted, int32_t sy1 = kOmitted, int32_t sx2 = kOmitted,
                  int32_t sy2 = kOmitted, int32_t form = 0, int32_t mode = RasterMode::Xor,
