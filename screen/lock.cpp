@@ -64,6 +64,9 @@ bool TakeChanges(Frame& frame) {
     frame.bytesPerPixel = s.bytesPerPixel;
     frame.pixels.assign(size_t(s.pitch) * size_t(s.windowHeight), 0);
   }
+  frame.titleChanged = shown->titleChanged;
+  if (shown->titleChanged) frame.title = s.title;
+  shown->titleChanged = false;
   frame.paletteChanged = shown->coloursChanged;
   if (shown->coloursChanged) {
     for (int32_t i = 0; i < 256; ++i) {  // red + green * 256 + blue * 65536 -> 0xRRGGBB

@@ -132,7 +132,8 @@ int32_t OpenScreen(OpenRequest r) {
   s->cellHeight = r.cellHeight;
   s->textColumns = r.textColumns;
   s->textRows = r.textRows;
-  s->title = ProgramTitle();
+  s->title = gLayer.title.empty() ? ProgramTitle() : gLayer.title;
+  s->titleChanged = !gLayer.title.empty();  // a page shows it only from its first pass
   s->flags = r.flags;
   s->refresh = r.refresh;
 
@@ -344,6 +345,16 @@ void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue) {
   MarkAllDirty(*s);
   UnlockScreen(1, 0);
   SetError(0);
+}
+
+void SetTitle(const std::string& title) {
+  gLayer.title = title;
+  Screen* s = gLayer.screen;
+  if (!s) return;
+  LockScreen();
+  s->title = title.empty() ? ProgramTitle() : title;
+  s->titleChanged = true;
+  UnlockScreen(1, 0);
 }
 
 uint32_t GetPaletteRgb(int32_t index) {

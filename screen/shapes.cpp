@@ -171,7 +171,8 @@ struct Region {
     const size_t available = size_t((last - y) * dir) * pitch;
     const uint8_t* edge = d.rows[size_t(y)] + (dir > 0 ? pitch : 0);  // where row y meets the next
     const uint64_t pattern = PixelPattern(seed, Bpp);
-    const size_t same = dir > 0 ? SameBytes<true>(edge, available, pattern) : SameBytes<false>(edge, available, pattern);
+    const size_t same =
+        dir > 0 ? SameBytes<true>(edge, available, pattern) : SameBytes<false>(edge, available, pattern);
     const int64_t rows = int64_t(same / pitch);
     if (rows == 0) return 0;
     const int64_t from = dir > 0 ? y + 1 : y - rows;

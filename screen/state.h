@@ -69,7 +69,8 @@ struct Screen {
   bool viewSetByProgram = false;  // a GraphicsView was set by the program
   int32_t lockCount = 0;
   const Backend* backend = nullptr;
-  std::string title;
+  std::string title;           // the window's title (UTF-8)
+  bool titleChanged = false;   // title set since the Presenter's last pass
   int32_t flags = 0, refresh = 0;
   uint8_t keyState[128] = {};  // 1 while the key with that scan code is held
 };
@@ -226,6 +227,7 @@ struct LayerState {
   // lock, so a Presenter never meets a Screen half opened or half closed.
   Screen* shown = nullptr;
   bool endHookRegistered = false;
+  std::string title;  // SetTitle's, for this and later Screens; empty: the program's name
   // Drawing and images
   DrawContext draw;
   std::unordered_map<const void*, size_t> images;  // ImageCreate header -> bytes from it to the block's end

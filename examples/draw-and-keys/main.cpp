@@ -1,7 +1,8 @@
-// A small program on the screen layer: opens a 320 x 200 screen, draws on a
-// hidden page, stamps a captured image with XOR, shows each finished frame,
-// moves the image with the arrow keys, prints the last key it read, paces its
-// frames and ends on ESC.
+// A small program on the screen layer: opens a 320 x 200 screen, paints on a
+// canvas page (O draws a circle around the diamond, F flood-fills the shape
+// under it with the next colour), draws each frame on a hidden page, stamps a
+// captured image with XOR, shows each finished frame, moves the image with the
+// arrow keys, prints the last key it read, paces its frames and ends on ESC.
 #include <mapwalk/screen.h>
 
 #include <cstdint>
@@ -11,7 +12,10 @@ using namespace scr;
 
 int main(int argc, char** argv) {
   StartProgram(argc, argv);
-  ScreenMode(7, 0, 2, 0, 0);
+  ScreenMode(7, 0, 3, 0, 0);
+  SetPages(2, 0);  // the canvas, page 2: a blue background in a white frame
+  DrawLine(nullptr, 0, 0, 319, 199, 1, LineShape::FilledBox);
+  DrawLine(nullptr, 10, 10, 309, 189, 15, LineShape::Box);
   SetPages(1, 0);  // draw on page 1, show page 0
 
   // A 16 x 16 diamond, drawn once and captured into an image.
@@ -23,6 +27,7 @@ int main(int argc, char** argv) {
 
   SetColor(14, 1);  // text in yellow; in this mode the background colour shows for pixel value 0
   int x = 152, y = 92;
+  uint32_t paint = 2;  // the next fill colour
   KeyString last = "none yet";
   for (;;) {
     KeyString k = InKey();
@@ -33,9 +38,14 @@ int main(int argc, char** argv) {
     if (k == Key::Down) y += 4;
     if (k == Key::Left) x -= 4;
     if (k == Key::Right) x += 4;
+    if (k == "o" || k == "O" || k == "f" || k == "F") {  // paint on the canvas around the diamond's centre
+      SetPages(2, 0);
+      if (k == "o" || k == "O") DrawCircle(nullptr, float(x + 8), float(y + 8), 20, 15);
+      else FloodFill(nullptr, float(x + 8), float(y + 8), paint = paint % 14 + 2);  // 2..15 in turn
+      SetPages(1, 0);
+    }
 
-    DrawLine(nullptr, 0, 0, 319, 199, 1, LineShape::FilledBox);  // blue background
-    DrawLine(nullptr, 10, 10, 309, 189, 15, LineShape::Box);      // white frame
+    PageCopy(2, 1);  // the canvas under this frame
     PutImage(nullptr, float(x), float(y), diamond, kOmitted, kOmitted, kOmitted, kOmitted, 0,
              RasterMode::Xor);
     Locate(23, 3);  // text row 23 of 25, inside the frame

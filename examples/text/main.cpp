@@ -1,7 +1,7 @@
 // Text on the screen layer: a title screen in the 8 x 16 font, then a score
 // line redrawn every frame with DrawText at scale 2, a menu moved with the
 // arrow keys and chosen with Enter, and a message log that scrolls in a text
-// view. Esc ends it. In a browser page the same frame runs once per animation
+// view; the window's title counts the hellos. Esc ends it. In a browser page the same frame runs once per animation
 // frame instead of in a loop.
 #include <mapwalk/screen.h>
 
@@ -83,7 +83,10 @@ bool Frame(Demo& d) {
     d.selected = (d.selected + (k == Key::Up ? kItems - 1 : 1)) % kItems;
   } else if (k == Key::Enter) {
     switch (d.selected) {
-      case 0: Log(d, "Hello number " + std::to_string(++d.said) + FromUtf8(" ☺")); break;
+      case 0:
+        Log(d, "Hello number " + std::to_string(++d.said) + FromUtf8(" ☺"));
+        SetTitle("Text demo: hello \u00d7 " + std::to_string(d.said));  // UTF-8, as window titles are
+        break;
       case 1: Log(d, "The die shows " + std::to_string(1 + int(Timer() * 1000) % 6) + "."); break;
       case 2: d.colour = (d.colour + 1) % 4; Log(d, "New colour."); break;
       case 3: ClearScreen(2); break;  // the text view only
@@ -106,6 +109,7 @@ void End() {
 
 int main(int argc, char** argv) {
   StartProgram(argc, argv);
+  SetTitle("Text demo");  // in place of the program's file name
   ScreenMode(12, 0, 2);  // 640 x 480, 16 colours, 80 x 30 cells of 8 x 16, 2 pages
   SetPages(1, 0);        // draw on page 1, show page 0
   DrawTitle();

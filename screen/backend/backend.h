@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "screen.h"
@@ -66,11 +67,14 @@ struct Frame {
   int32_t firstDirty = -1;      // window rows changed by the last TakeChanges
   int32_t lastDirty = -1;
   bool paletteChanged = false;
+  std::string title;          // the window's title (UTF-8), when titleChanged
+  bool titleChanged = false;  // set by the last TakeChanges
 };
 
-// Takes the shown colours when they changed and the span of dirty rows of the
-// shown Screen's visible page into `frame`, then clears DirtyRows. True when
-// anything changed; false also when no Screen is shown yet (or any more).
+// Takes the shown colours when they changed, the title when it changed and the
+// span of dirty rows of the shown Screen's visible page into `frame`, then
+// clears DirtyRows. True when any pixel or colour changed; false also when no
+// Screen is shown yet (or any more).
 bool TakeChanges(Frame& frame);
 // Posts a key into the window ring (the oldest is dropped when it is full).
 void PostWindowKey(KeyCode code);

@@ -279,6 +279,7 @@ void Pass() {
     SetFullScreen(!p.fullscreen);  // windowed becomes full screen and back
     req.presentAll = true;
   }
+  if (p.frame.titleChanged) SDL_SetWindowTitle(p.window, p.frame.title.c_str());
   if (changed && p.frame.height == p.height && p.frame.width == p.width) {
     int32_t first = p.frame.paletteChanged ? 0 : p.frame.firstDirty;
     int32_t last = p.frame.paletteChanged ? p.height - 1 : p.frame.lastDirty;

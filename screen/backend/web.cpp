@@ -154,6 +154,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   gPage.locked = true;
   const bool changed = TakeChanges(f);
   gPage.locked = false;
+  if (f.titleChanged) EM_ASM({ document.title = UTF8ToString($0); }, f.title.c_str());
   if (!changed) return;
   const int32_t first = f.paletteChanged ? 0 : f.firstDirty;
   const int32_t last = f.paletteChanged ? f.height - 1 : f.lastDirty;

@@ -223,6 +223,16 @@ void Pump() {
   }
 }
 
+// A UTF-8 title on the window. The window's class is an ANSI one, so the text
+// goes to the Unicode default procedure directly: through SetWindowTextW it
+// would pass the ANSI code page and lose what that lacks.
+void SetTitleText(HWND hwnd, const std::string& utf8) {
+  std::wstring wide(utf8.size() + 1, L'\0');
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), int(wide.size()));
+  wide.resize(size_t(n > 0 ? n : 0));
+  DefWindowProcW(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
 // On the Presenter thread: the window, centred and fixed in size, brought to
 // the foreground, then the surface.
 bool StartWindow() {
@@ -235,6 +245,7 @@ bool StartWindow() {
                            r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr),
                            nullptr);
   if (!w.hwnd) return false;
+  SetTitleText(w.hwnd, w.title);
   w.fullscreen = fullscreen;
   if (!w.surface->start(w.hwnd, w.width, w.height)) {
     DestroyWindow(w.hwnd);
@@ -278,6 +289,7 @@ void Pass() {
   }
   w.keys.clear();
   w.focusChanged = false;
+  if (w.frame.titleChanged) SetTitleText(w.hwnd, w.frame.title);
   int32_t first = -1, last = -1;  // the rows to show
   if (changed && w.frame.width == w.width && w.frame.height == w.height) {
     first = w.frame.paletteChanged ? 0 : w.frame.firstDirty;

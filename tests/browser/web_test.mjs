@@ -166,6 +166,11 @@ try {
   await page.keyboard.press('Enter');
   const playfield = await colours();
   check(playfield.includes('0,170,170') && playfield.includes('85,255,85'), `text: playfield colours ${playfield}`);
+  const titles = [await page.title()];
+  await page.keyboard.press('Enter');  // "Say hello" retitles the page
+  await colours();
+  titles.push(await page.title());
+  check(titles.join('|') === 'Text demo|Text demo: hello \u00d7 1', `text: titles ${titles}`);
   await page.keyboard.press('Escape');
   await page.evaluate(() => window.stepFrame());
   check(await page.waitForSelector('body.ended', { timeout: 5000 }).then(() => true, () => false), 'text: Esc ends');

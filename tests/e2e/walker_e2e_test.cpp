@@ -156,13 +156,14 @@ TEST_P(Programs, WindowSoakUnderRandomKeys) {
   Quit();
 }
 
-// The sprite example headless: two steps right, one down and C (a new sky colour), paced
-// frames, the last one kept by SCRSHOT: the sky, the shadow (XOR) and the sprite (OR) over it.
+// The sprite example headless: two steps right, one down and C (the sky fades to a new colour
+// while 24 more keys make frames), paced frames, the last one kept by SCRSHOT: the sky, the shadow
+// (XOR) and the sprite (OR) over it, and the sun.
 TEST(Example, SpriteMovesOverItsSceneAndTheSkyChangesColour) {
   char dir[] = "/tmp/example.XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string shot = std::string(dir) + "/shot.png";
-  const int status = std::system(("printf '\\033[C\\033[C\\033[Bc\\033' | SCRBK=null SCRSHOT=" + shot +
+  const int status = std::system(("printf '\\033[C\\033[C\\033[Bc%24s\\033' | SCRBK=null SCRSHOT=" + shot +
                                   " timeout 60 " SPRITE_PATH " >/dev/null").c_str());
   const std::vector<uint32_t> frame = ReadPng(shot);
   fs::remove_all(dir);
@@ -174,6 +175,7 @@ TEST(Example, SpriteMovesOverItsSceneAndTheSkyChangesColour) {
       {(y + 11) * 320 + x + 17, 0x5555FF},        // shadow beside the sprite: 1 XOR 8
       {(y + 8) * 320 + x + 8, 0xFFFFFF},          // sprite over the shadow: 9 OR 14
       {(y - 2) * 320 + x + 8, 0x00AAAA},          // above the sprite: sky
+      {36 * 320 + 270, 0xFFFF55},                 // the sun
       {160 * 320 + 10, 0x00AA00}};                // grass
   for (auto [at, rgb] : kPixels) EXPECT_EQ(frame[size_t(at)], rgb) << at % 320 << "," << at / 320;
 }

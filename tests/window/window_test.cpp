@@ -102,6 +102,17 @@ class WindowTest : public ::testing::Test {
     if (img) XDestroyImage(img);
     return same;
   }
+  std::string Title() {  // the window's UTF-8 title
+    Atom type;
+    int format;
+    unsigned long n = 0, after;
+    unsigned char* text = nullptr;
+    XGetWindowProperty(x_, win_, XInternAtom(x_, "_NET_WM_NAME", False), 0, 256, False,
+                       XInternAtom(x_, "UTF8_STRING", False), &type, &format, &n, &after, &text);
+    const std::string title(reinterpret_cast<char*>(text), text ? n : 0);
+    XFree(text);
+    return title;
+  }
   void Xdotool(const std::string& args) {
     ASSERT_EQ(std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()), 0) << args;
   }
@@ -275,12 +286,14 @@ TEST_F(WindowTest, LineDoubledModesShowEachRowTwice) {
 // The close button posts the close key and keeps the window. Alt keys, F10,
 // Alt+F4 and a close request while Alt is held give nothing, as the 7 after
 // them shows; Alt+Enter switches to full screen and back, posting nothing.
-TEST_F(WindowTest, CloseButtonAltEnterAndSystemKeys) {
+TEST_F(WindowTest, CloseButtonAltEnterTitleAndSystemKeys) {
   Open();
+  SetTitle("Score \u2665 3");
+  EXPECT_TRUE(WaitUntil([&] { return Title() == "Score \u2665 3"; })) << Title();
   CloseRequest();
   Xdotool("key 7");
   EXPECT_EQ(Keys(2), std::vector<KeyString>({Key::Close, "7"}));
-  EXPECT_EQ(ProgramWindow(), win_);
+  EXPECT_EQ(Title(), "Score \u2665 3");  // the window stays
   Xdotool("keydown alt");
   CloseRequest();
   Xdotool("keyup alt key alt+x F10 alt+F4 alt alt+Return");
@@ -289,6 +302,9 @@ TEST_F(WindowTest, CloseButtonAltEnterAndSystemKeys) {
   Xdotool("key alt+Return 7");
   EXPECT_TRUE(WaitUntil([&] { return Geometry()[2] == 320 && Geometry()[3] == 200; })) << "not back to the window";
   EXPECT_EQ(Keys(1)[0], "7");
+  EXPECT_EQ(Title(), "Score \u2665 3");  // kept through both switches
+  SetTitle("");  // the program's name again, for this Screen and the next
+  EXPECT_TRUE(WaitUntil([&] { return Title() == "window_test"; })) << Title();
 }
 
 TEST_F(WindowTest, KeysAndTheKeypadWithAndWithoutNumLock) {

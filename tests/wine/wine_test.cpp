@@ -164,16 +164,19 @@ INSTANTIATE_TEST_SUITE_P(Wine, Backends,
 
 // The window's keys as InKey gives them, one key a line: main-row digits; the
 // keypad with Num Lock off then on; Shift+Tab its code before its character;
-// Alt+F4 and F10 nothing; the close button 255, "k".
-TEST_F(WineWindow, KeysOfTheWindow) {
+// Alt+F4 and F10 nothing; the close button 255, "k"; "t" a UTF-8 title.
+TEST_F(WineWindow, KeysOfTheWindowAndTheTitle) {
   ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE, "GDI", "keyecho"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window takes the focus
   XKeys(x.Name(), {"10", "11", "12", "13", "14", "15", "16", "17", "18"});  // 1 to 9
   XKeys(x.Name(), {"87", "80", "77", "87", "80", "77"});                    // KP_1, KP_8, Num Lock, again, Num Lock
   XKeys(x.Name(), {"+50", "23", "-50", "+64", "70", "-64", "76"});          // Shift+Tab, Alt+F4, F10
   ClickClose();
+  XKeys(x.Name(), {"28"});  // t
+  const auto titled = [&] { return X("xdotool getwindowname " + window) == "keyecho \u2665\n"; };
+  EXPECT_TRUE(Within(std::chrono::seconds(5), titled));
   ASSERT_NO_FATAL_FAILURE(EndsOnEscape());
-  EXPECT_EQ(Output(), "49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n27\n");
+  EXPECT_EQ(Output(), "49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n27\n");
 }
 
 // Keys piped in, no window: each program writes its SCRSHOT and ends with 0.

@@ -125,6 +125,13 @@ void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue);
 // Screen, a Screen of more than 8 bits or an index outside 0..255.
 uint32_t GetPaletteRgb(int32_t index);
 
+// Sets the window's title (UTF-8; empty: the program's file name, the title a
+// Screen starts with) for the open Screen, shown at the Presenter's next pass
+// and kept across full-screen switches, and for Screens opened later. The
+// window back-ends and the web page (its document title) show it; the
+// terminal and the windowless back-end have none. No error number.
+void SetTitle(const std::string& title);
+
 // The 16 colours by name: the pixel values that show them on the 16-colour
 // screens (modes 7 to 9, 12 and 13 to 21 as the palette starts, ScreenRes).
 namespace Colour {
