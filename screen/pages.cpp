@@ -142,11 +142,12 @@ int32_t OpenScreen(OpenRequest r) {
   s->refresh = r.refresh;
 
   BackendOpenArgs args{s->title.c_str(), s->width, s->windowHeight, s->depth, s->refresh, s->flags};
-  s->backend = StartBackend(args);
+  std::string reasons;
+  s->backend = StartBackend(args, reasons);
   if (!s->backend) {
     ::operator delete(s->pageStore, kPageAlign);
     delete s;
-    return Fail(1, {r.call, ": no back-end could show the Screen"});
+    return Fail(1, {r.call, ": no back-end could show the Screen (", reasons, ")"});
   }
   gLayer.screen = s;  // routing now goes to the Screen
   gLayer.draw = NewDrawContext(*s);

@@ -1,5 +1,6 @@
 // Screens and pages on the windowless back-end; colours as shown come from the SCRSHOT picture.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <png.h>
 #include <pty.h>
 #include <unistd.h>
@@ -122,10 +123,20 @@ TEST_F(ScreenTest, RefusalsAndTheirErrorNumbers) {
 // record no error leave it.
 TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
   static const uint8_t kTwoBytePixel[36] = {7, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 16};
+  const auto nothingShows = [] {  // SCRBK names no back-end, SDL has no video driver, no terminal
+    const int saved = dup(STDOUT_FILENO), devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDOUT_FILENO);
+    setenv("SCRBK", "bogus", 1), setenv("SDL_VIDEODRIVER", "none", 1);
+    const int32_t result = ScreenMode(7);
+    setenv("SCRBK", "null", 1), unsetenv("SDL_VIDEODRIVER");
+    dup2(saved, STDOUT_FILENO), close(saved), close(devnull);
+    return result;
+  };
   const struct { std::function<int32_t()> call; int32_t error; std::vector<std::string> words; } kCases[] = {
       {[] { return ScreenMode(5); }, 1, {"ScreenMode: mode 5 "}},
       {[] { return ScreenRes(640, 480, 3, 1); }, 1, {"ScreenRes: depth 3 "}},
       {[] { return ScreenRes(100000, 100000, 32, 8); }, 4, {"ScreenRes: ", "8 of 100000 x 100000 pixels"}},
+      {nothingShows, 1, {"ScreenMode: no back-end", "(SCRBK names no back-end: bogus; ", "Term: standard output"}},
       {[] { return ScreenMode(12); }, 0, {}},
       {[] { return GraphicsPageCopy(0, 5); }, 1, {"GraphicsPageCopy: page 5 ", "(1 page)"}},
       {[] { return Locate(31, 1); }, 1, {"Locate: row 31 ", "(1 to 30)"}},

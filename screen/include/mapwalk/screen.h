@@ -433,6 +433,8 @@ int32_t ErrorNumber();
 // failed, with the numbers or names that matter, e.g.
 //   "GraphicsPageCopy: page 5 does not exist (1 page)"
 //   "OpenInput: \"maps/3.txt\" cannot be opened for reading"
+//   "ScreenMode: no back-end could show the Screen (SDL: the display :99
+//    cannot be opened (...); Term: standard output is not a terminal)"
 // Empty whenever the error number is 0. For the program to show or log: the
 // layer never prints it.
 std::string ErrorDetail();
