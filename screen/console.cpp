@@ -131,7 +131,9 @@ int32_t ConsoleLocate(int32_t row, int32_t column) {
   ConsoleState& c = gLayer.console;
   const bool rowOk = row == kOmitted || (int64_t(row) - 1 >= ViewTop() && int64_t(row) - 1 <= ViewBottom());
   const bool columnOk = column == kOmitted || (column >= 1 && column <= ConsoleColumns());
-  if (!rowOk || !columnOk) return SetError(1);
+  if (!rowOk)
+    return Fail(1, {"Locate: row ", row, " is outside the text view (", ViewTop() + 1, " to ", ViewBottom() + 1, ")"});
+  if (!columnOk) return Fail(1, {"Locate: column ", column, " is outside 1 to ", ConsoleColumns()});
   if (row != kOmitted) c.cursorRow = row - 1;
   if (column != kOmitted) c.cursorColumn = column - 1;
   platform::ConsoleMoveCursor(c.cursorRow, c.cursorColumn);

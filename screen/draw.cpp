@@ -237,6 +237,11 @@ bool SelectNewTarget(const void* target) {
   return true;
 }
 
+int32_t RefuseTarget(const char* call) {
+  if (!gLayer.screen) return Fail(1, {call, ": no Screen is open"});
+  return Fail(1, {call, ": the target image's header is refused"});
+}
+
 // ---------------------------------------------------------------------------
 // The primitives
 // ---------------------------------------------------------------------------

@@ -74,6 +74,10 @@ inline bool SelectTarget(const void* target) {
   return SelectNewTarget(target);
 }
 
+// Error 1 for a target SelectTarget refused: the detail names `call` and
+// says why (no Screen, or the image's header).
+int32_t RefuseTarget(const char* call);
+
 // The put and fill routines for 1, 2 or 4 bytes per pixel.
 PixelRoutines RoutinesFor(int32_t bytesPerPixel);
 

@@ -75,7 +75,7 @@ void UnreadInputChar(int c) {
   FileSlot* slot = gLayer.input.slot;
   if (c == kEndOfInput || !SlotOpen(slot)) return;  // the end of input is not a byte
   if (slot->putBackCount >= 4) {
-    SetError(3);
+    Fail(3, {"InputInt: more than 4 bytes to read again"});
     return;
   }
   slot->putBack[slot->putBackCount++] = static_cast<uint8_t>(c);
@@ -192,28 +192,30 @@ int32_t FreeFile() {
 
 int32_t OpenInput(std::string name, int32_t mode, int32_t access, int32_t lock,
                   int32_t fileNumber, int32_t recordLength) {
-  if (fileNumber < 1 || fileNumber > 255) return SetError(1);
+  if (fileNumber < 1 || fileNumber > 255)
+    return Fail(1, {"OpenInput: file number ", fileNumber, " is outside 1 to 255"});
   const std::string path(name.c_str());  // the name up to its first zero byte
   FileSlot& slot = gLayer.files[fileNumber + 1];
-  if (slot.open) return SetError(1);
+  if (slot.open) return Fail(1, {"OpenInput: file number ", fileNumber, " is open already"});
   (void)mode, (void)access, (void)lock, (void)recordLength;  // sequential text input only
 
   static const bool closeAtExit = std::atexit(CloseAllAtExit) == 0;
   (void)closeAtExit;
   gLayer.filesUsed = true;
   const int32_t result = OpenStream(slot, path.c_str());
-  if (result != 0) {
-    CloseStream(slot);
-    ClearSlot(slot);
-  } else {
+  if (result == 0) {
     slot.open = true;
+    return SetError(0);
   }
-  return SetError(result);
+  CloseStream(slot);
+  ClearSlot(slot);
+  return Fail(result, {"OpenInput: \"", path, result == 2 ? "\" cannot be opened for reading"
+                                                         : "\" has no size (a pipe or a terminal, not a file)"});
 }
 
 int32_t BeginInput(int32_t fileNumber) {
   FileSlot* slot = SlotFor(fileNumber);
-  if (!SlotOpen(slot)) return SetError(1);
+  if (!SlotOpen(slot)) return Fail(1, {"BeginInput: file number ", fileNumber, " is not open"});
   gLayer.input.slot = slot;
   return SetError(0);
 }
@@ -320,10 +322,11 @@ int32_t InputInt(int32_t& target) {
 }
 
 int32_t CloseFile(int32_t fileNumber) {
-  if (fileNumber == 0) return SetError(1);
+  if (fileNumber == 0) return Fail(1, {"CloseFile: file number 0, the console, cannot be closed"});
   FileSlot* slot = SlotFor(fileNumber);
-  if (!SlotOpen(slot)) return SetError(1);
-  if (const int32_t result = CloseStream(*slot)) return SetError(result);  // stays open, reads nothing
+  if (!SlotOpen(slot)) return Fail(1, {"CloseFile: file number ", fileNumber, " is not open"});
+  if (const int32_t result = CloseStream(*slot))  // stays open, reads nothing
+    return Fail(result, {"CloseFile: closing file number ", fileNumber, " failed"});
   ClearSlot(*slot);
   return SetError(0);
 }

@@ -28,13 +28,17 @@ static_assert(alignof(std::max_align_t) >= 8, "blocks must start 8-byte aligned"
 ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t depth,
                          uint32_t flags, HeaderForm form) {
   // A side over what any header accepts would make an image no call can use.
-  if (!gLayer.screen || width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) {
-    SetError(1);
+  if (!gLayer.screen) {
+    Fail(1, {"ImageCreate: no Screen is open"});
+    return nullptr;
+  }
+  if (width <= 0 || height <= 0 || width > kMaxImageSide || height > kMaxImageSide) {
+    Fail(1, {"ImageCreate: the size ", width, " x ", height, " is outside 1 to ", kMaxImageSide});
     return nullptr;
   }
   const int64_t bpp = depth <= 0 ? gLayer.screen->bytesPerPixel : (int64_t(depth) + 7) / 8;
   if (bpp != 1 && bpp != 2 && bpp != 4) {
-    SetError(1);
+    Fail(1, {"ImageCreate: depth ", depth, " gives ", bpp, "-byte pixels (1, 2 or 4 bytes only)"});
     return nullptr;
   }
   uint32_t fill;
@@ -50,25 +54,21 @@ ImageBuffer* ImageCreate(int32_t width, int32_t height, uint32_t colour, int32_t
   if (full) {
     pitch = (int64_t(width) * bpp + 15) & ~int64_t(15);
     if (pitch > kMaxImagePitch) {
-      SetError(1);
+      Fail(1, {"ImageCreate: rows of ", pitch, " bytes are longer than ", kMaxImagePitch});
       return nullptr;
     }
     size = uint64_t(height) * uint64_t(pitch) + 50;
   } else {
     if (width > 8191 || height > 0xFFFF) {  // what the packed header can hold
-      SetError(1);
+      Fail(1, {"ImageCreate: ", width, " x ", height, " does not fit a packed header (8191 x 65535 at most)"});
       return nullptr;
     }
     pitch = int64_t(width) * bpp;
     size = uint64_t(height) * uint64_t(pitch) + 22;
   }
-  if (size > uint64_t(1) << 40) {  // more than any allocator gives
-    SetError(4);
-    return nullptr;
-  }
-  uint8_t* block = static_cast<uint8_t*>(std::malloc(size_t(size)));
-  if (!block) {
-    SetError(4);
+  uint8_t* block = size > uint64_t(1) << 40 ? nullptr : static_cast<uint8_t*>(std::malloc(size_t(size)));
+  if (!block) {  // more than 2^40 bytes is more than any allocator gives
+    Fail(4, {"ImageCreate: no memory for ", int64_t(size), " bytes (", width, " x ", height, ")"});
     return nullptr;
   }
   // Header at block + 18 rounded down to 16; the block start sits just before it.
@@ -105,18 +105,18 @@ void ImageDestroy(ImageBuffer* image) {
 
 int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, void* destination,
                  int32_t form, const BufferExtent* extent, HeaderForm header) {
-  if (!SelectTarget(target)) return SetError(1);
+  if (!SelectTarget(target)) return RefuseTarget("GetImage");
   DrawContext& d = gLayer.draw;
   ApplyCornerForm(d, form, x1, y1, x2, y2);
   int64_t ax, ay, bx, by;
-  if (!ToPixel(d, x1, y1, ax, ay) || !ToPixel(d, x2, y2, bx, by)) return SetError(1);
+  if (!ToPixel(d, x1, y1, ax, ay) || !ToPixel(d, x2, y2, bx, by)) return Fail(1, {"GetImage: a coordinate is NaN"});
   if (ax > bx) std::swap(ax, bx);
   if (ay > by) std::swap(ay, by);
   const GraphicsView& v = d.view;
-  if (ax < v.x || ay < v.y || bx >= int64_t(v.x) + v.width || by >= int64_t(v.y) + v.height) {
-    return SetError(1);
-  }
-  if (!destination) return SetError(1);
+  if (ax < v.x || ay < v.y || bx >= int64_t(v.x) + v.width || by >= int64_t(v.y) + v.height)
+    return Fail(1, {"GetImage: the rectangle (", ax, ", ", ay, ")-(", bx, ", ", by, ") is not inside the view (",
+                    v.x, ", ", v.y, ")-(", v.x + v.width - 1, ", ", v.y + v.height - 1, ")"});
+  if (!destination) return Fail(1, {"GetImage: no destination"});
 
   const int64_t width = bx - ax + 1, height = by - ay + 1;
   const int32_t bpp = d.bytesPerPixel;
@@ -127,7 +127,8 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
     pitch = (width * bpp + 15) & ~int64_t(15);
     headerSize = kFullHeaderSize;
   } else {
-    if (width > 8191 || height > 0xFFFF) return SetError(1);  // not expressible
+    if (width > 8191 || height > 0xFFFF)  // not expressible
+      return Fail(1, {"GetImage: ", width, " x ", height, " does not fit a packed header (8191 x 65535 at most)"});
     pitch = width * bpp;
     headerSize = kPackedHeaderSize;
   }
@@ -135,11 +136,12 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
   const uintptr_t dest = reinterpret_cast<uintptr_t>(destination);
   if (extent && extent->size) {
     const uintptr_t start = reinterpret_cast<uintptr_t>(extent->start);
-    if (dest < start || dest - start > extent->size || need > extent->size - (dest - start)) {
-      return SetError(1);
-    }
+    if (dest < start || dest - start > extent->size || need > extent->size - (dest - start))
+      return Fail(1, {"GetImage: the image's ", int64_t(need), " bytes do not fit in the destination's extent"});
   } else if (const size_t room = RegisteredImageBytes(destination)) {
-    if (need > room) return SetError(1);
+    if (need > room)
+      return Fail(1, {"GetImage: the image's ", int64_t(need), " bytes do not fit in the destination's ",
+                      int64_t(room)});
   }
 
   WriteImageHeader(destination, full, bpp, width, height, pitch);
@@ -160,9 +162,10 @@ int32_t GetImage(ImageBuffer* target, float x1, float y1, float x2, float y2, vo
 int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32_t sx1,
                  int32_t sy1, int32_t sx2, int32_t sy2, int32_t form, int32_t mode, int32_t alpha,
                  BlendRoutine, void*) {
-  if (!gLayer.screen || !image || !SelectTarget(target)) return SetError(1);
+  if (!gLayer.screen || !image || !SelectTarget(target))
+    return gLayer.screen && !image ? Fail(1, {"PutImage: no image"}) : RefuseTarget("PutImage");
   DrawContext& d = gLayer.draw;
-  if (form < 0 || form > 3) return SetError(1);
+  if (form < 0 || form > 3) return Fail(1, {"PutImage: coordinate form ", form, " is outside 0 to 3"});
   if (form >= 2) {
     x += d.lastX;
     y += d.lastY;
@@ -175,21 +178,20 @@ int32_t PutImage(ImageBuffer* target, float x, float y, const void* image, int32
     ey2 += sy1;
   }
   int64_t px, py;
-  if (!ToPixel(d, x, y, px, py)) return SetError(1);
+  if (!ToPixel(d, x, y, px, py)) return Fail(1, {"PutImage: a coordinate is NaN"});
 
   ImageShape img;
-  if (!ReadImageShape(image, d.bytesPerPixel, img)) return SetError(1);
-  if (mode < 0 || mode > 9) return SetError(1);
-  if (img.bytesPerPixel != d.bytesPerPixel) {
-    if (!(mode == RasterMode::AlphaByte && img.bytesPerPixel == 1 && d.bytesPerPixel == 4)) {
-      return SetError(1);
-    }
-  } else if (mode == RasterMode::AlphaByte) {
-    return SetError(1);  // the alpha-byte routine only joins 1-byte images to 4-byte targets
-  }
+  if (!ReadImageShape(image, d.bytesPerPixel, img)) return Fail(1, {"PutImage: the image's header is refused"});
+  if (mode < 0 || mode > 9) return Fail(1, {"PutImage: raster mode ", mode, " is outside 0 to 9"});
+  // The alpha-byte routine only joins 1-byte images to 4-byte targets; the others need equal pixel sizes.
+  if (mode == RasterMode::AlphaByte ? img.bytesPerPixel != 1 || d.bytesPerPixel != 4
+                                    : img.bytesPerPixel != d.bytesPerPixel)
+    return Fail(1, {"PutImage: raster mode ", mode, " cannot put ", img.bytesPerPixel, "-byte pixels on ",
+                    d.bytesPerPixel, "-byte ones"});
   const BlitTable* table = kWideUnits ? WideBlitTable(mode) : PlainBlitTable(mode);
   const BlitRoutine routine = table->byPixelSize[d.bytesPerPixel];
-  if (!routine) return SetError(1);
+  if (!routine)
+    return Fail(1, {"PutImage: raster mode ", mode, " has no routine for ", d.bytesPerPixel, "-byte pixels"});
 
   if (img.width == 0 || img.height == 0) return SetError(0);
   int64_t srcX = 0, srcY = 0, w = img.width, h = img.height;

@@ -76,6 +76,7 @@ void ResetPalette(Screen& s) {
 void EndHook() { CloseScreen(); }
 
 struct OpenRequest {
+  const char* call;  // ScreenMode or ScreenRes, for the error's detail
   int32_t mode, width, height, depth, lineMultiplier, pages, refresh, flags;
   const DefaultPalette* palette;
   int32_t cellWidth, cellHeight, textColumns, textRows;
@@ -98,19 +99,23 @@ int32_t OpenScreen(OpenRequest r) {
     bpp = (depth + 7) / 8;
   }
   const int64_t pitch = int64_t(r.width) * bpp;
+  const auto tooLarge = [&r](const char* why) {
+    return Fail(4, {r.call, ": the pages (", r.pages, " of ", r.width, " x ", r.height, " pixels at depth ", r.depth,
+                    ") ", why});
+  };
   // Each factor is checked before it is multiplied, so no size can overflow.
-  if (pitch > kMaxPageBytes || r.height > kMaxPageBytes / r.lineMultiplier) return SetError(4);
+  if (pitch > kMaxPageBytes || r.height > kMaxPageBytes / r.lineMultiplier) return tooLarge("pass the 1 GiB limit");
   // Pages start on cache-line boundaries (which keeps them 16-byte aligned):
   // rows that straddle one line fewer make fills and copies measurably faster.
   const int64_t pageBytes = (pitch * r.height + 63) & ~int64_t(63);
-  if (pageBytes > kMaxPageBytes || pageBytes * r.pages > kMaxPageBytes) return SetError(4);
+  if (pageBytes > kMaxPageBytes || pageBytes * r.pages > kMaxPageBytes) return tooLarge("pass the 1 GiB limit");
 
   auto* s = new (std::nothrow) Screen;
-  if (!s) return SetError(4);
+  if (!s) return tooLarge("do not fit in memory");
   s->pageStore = static_cast<uint8_t*>(::operator new(size_t(pageBytes * r.pages), kPageAlign, std::nothrow));
   if (!s->pageStore) {
     delete s;
-    return SetError(4);
+    return tooLarge("do not fit in memory");
   }
   s->mode = r.mode;
   s->width = r.width;
@@ -138,11 +143,12 @@ int32_t OpenScreen(OpenRequest r) {
   s->refresh = r.refresh;
 
   BackendOpenArgs args{s->title.c_str(), s->width, s->windowHeight, s->depth, s->refresh, s->flags};
-  s->backend = StartBackend(args);
+  std::string reasons;
+  s->backend = StartBackend(args, reasons);
   if (!s->backend) {
     ::operator delete(s->pageStore, kPageAlign);
     delete s;
-    return SetError(1);
+    return Fail(1, {r.call, ": no back-end could show the Screen (", reasons, ")"});
   }
   gLayer.screen = s;  // routing now goes to the Screen
   gLayer.draw = NewDrawContext(*s);
@@ -202,7 +208,7 @@ int32_t OpenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, int3
   const ModeInfo& m = ModeTableRow(mode);
   int32_t d = m.depth;
   if (mode >= 14 && (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32)) d = depth;
-  return OpenScreen({mode, m.width, m.height, d, m.lineMultiplier, pages > 0 ? pages : m.defaultPages,
+  return OpenScreen({"ScreenMode", mode, m.width, m.height, d, m.lineMultiplier, pages > 0 ? pages : m.defaultPages,
                      refresh, flags, m.palette, m.cellWidth, m.cellHeight, m.textColumns, m.textRows,
                      m.attributeMap});
 }
@@ -210,9 +216,10 @@ int32_t OpenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, int3
 int32_t ScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
                   int32_t refresh) {
   static const int32_t kDepths[] = {1, 2, 4, 8, 15, 16, 24, 32};
-  if (width <= 0 || height <= 0 || std::find(std::begin(kDepths), std::end(kDepths), depth) == std::end(kDepths))
-    return SetError(1);
-  return OpenScreen({-1, width, height, depth, 1, std::max(pages, 1), refresh, flags, &Palette256(), 8, 8,
+  if (width <= 0 || height <= 0) return Fail(1, {"ScreenRes: the size ", width, " x ", height, " is not positive"});
+  if (std::find(std::begin(kDepths), std::end(kDepths), depth) == std::end(kDepths))
+    return Fail(1, {"ScreenRes: depth ", depth, " is not one of 1, 2, 4, 8, 15, 16, 24, 32"});
+  return OpenScreen({"ScreenRes", -1, width, height, depth, 1, std::max(pages, 1), refresh, flags, &Palette256(), 8, 8,
                      width / 8, height / 8, nullptr});
 }
 
@@ -240,10 +247,12 @@ int32_t SetPages(int32_t work, int32_t visible) {
 
 int32_t GraphicsPageCopy(int32_t source, int32_t destination) {
   Screen* s = gLayer.screen;
-  if (!s) return SetError(1);
+  if (!s) return Fail(1, {"GraphicsPageCopy: no Screen is open"});
   if (source < 0) source = gLayer.draw.workPage;
   if (destination < 0) destination = s->visiblePage;
-  if (source >= s->pageCount || destination >= s->pageCount) return SetError(1);
+  if (source >= s->pageCount || destination >= s->pageCount)
+    return Fail(1, {"GraphicsPageCopy: page ", source >= s->pageCount ? source : destination, " does not exist (",
+                    s->pageCount, s->pageCount == 1 ? " page)" : " pages)"});
   if (source == destination) return SetError(0);
 
   const bool lockHere = destination == s->visiblePage && s->lockCount == 0;
@@ -336,7 +345,9 @@ void SetPaletteEntry(int32_t index, int32_t colour) {
 void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue) {
   Screen* s = gLayer.screen;
   if (!s || s->depth > 8 || index < 0 || index >= (1 << s->depth)) {
-    SetError(1);
+    if (!s) Fail(1, {"SetPaletteRgb: no Screen is open"});
+    else if (s->depth > 8) Fail(1, {"SetPaletteRgb: a Screen of depth ", s->depth, " has no palette"});
+    else Fail(1, {"SetPaletteRgb: index ", index, " is outside 0 to ", (1 << s->depth) - 1});
     return;
   }
   LockScreen();

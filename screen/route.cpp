@@ -11,7 +11,8 @@
 namespace scr {
 
 int32_t ScreenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, int32_t refresh) {
-  if (mode < 0 || mode > 21 || (mode >= 3 && mode <= 6)) return SetError(1);
+  if (mode < 0 || mode > 21 || (mode >= 3 && mode <= 6))
+    return Fail(1, {"ScreenMode: mode ", mode, " does not exist (0, 1, 2 and 7 to 21 do)"});
   if (mode > 0) return OpenMode(mode, depth, pages, flags, refresh);
   // Mode 0: back to the text console, 80 x 25, cleared.
   CloseScreen();
@@ -25,7 +26,9 @@ int32_t ScreenMode(int32_t mode, int32_t depth, int32_t pages, int32_t flags, in
 int32_t PageCopy(int32_t source, int32_t destination) {
   if (gLayer.screen) return GraphicsPageCopy(source, destination);
   // The console's text pages 0..3: the terminal keeps one, so copies change nothing.
-  return SetError(source > 3 || destination > 3 ? 1 : 0);
+  if (source > 3 || destination > 3)
+    return Fail(1, {"PageCopy: text page ", source > 3 ? source : destination, " does not exist (0 to 3 do)"});
+  return SetError(0);
 }
 
 void ClearScreen(int32_t kind) {

@@ -1,9 +1,9 @@
 // state.h - the screen layer's one-per-program state, in one place.
 //
-// A program has at most one Screen, one DrawContext, one error number, one
-// file-slot table with its InputContext, the two key rings, the registry of
-// ImageCreate blocks, the fonts made from images, the clock's source and the
-// text console's settings. They all live in `gLayer` below and are used by
+// A program has at most one Screen, one DrawContext, one error number (with
+// its detail), one file-slot table with its InputContext, the two key rings,
+// the registry of ImageCreate blocks, the fonts made from images, the clock's
+// source and the text console's settings. They all live in `gLayer` below and are used by
 // the program's thread only, except what the Presenter shares under the
 // platform lock (see `shown`).
 // Each back-end keeps its Presenter's own state in its file, and the
@@ -18,7 +18,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -233,8 +235,9 @@ struct LayerState {
   std::unordered_map<const void*, size_t> images;  // ImageCreate header -> bytes from it to the block's end
   std::vector<ImageFont> fonts;  // FontFromImage's, number 100 + index; they outlive Screens
   RenderedCells renderedCells;
-  // Error number and files
+  // Error number (with ErrorDetail's sentence, empty while it is 0) and files
   int32_t errorNumber = 0;
+  std::string errorDetail;
   FileSlot files[kFileSlotCount];
   bool filesUsed = false;
   InputContext input;
@@ -253,5 +256,20 @@ struct LayerState {
 };
 
 extern LayerState gLayer;
+
+// One piece of an error's detail: text, or a whole number written in decimal.
+struct DetailPiece {
+  DetailPiece(const char* text) : text(text) {}
+  DetailPiece(const std::string& text) : text(text) {}
+  DetailPiece(int64_t number) : number(number), isNumber(true) {}
+  std::string_view text;
+  int64_t number = 0;
+  bool isNumber = false;
+};
+
+// Stores error number n (not 0) with the detail joined from `pieces`, which
+// start with the call's name: Fail(1, {"GraphicsPageCopy: page ", 5, ...}).
+// Returns n. Only failures build a string; SetError(0) clears it.
+int32_t Fail(int32_t n, std::initializer_list<DetailPiece> pieces);
 
 }  // namespace scr

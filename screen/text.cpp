@@ -284,7 +284,10 @@ int32_t PageLocate(int32_t row, int32_t column) {
   Screen& s = *gLayer.screen;
   const bool rowOk = row == kOmitted || (int64_t(row) - 1 >= ViewTop(s) && int64_t(row) - 1 <= ViewBottom(s));
   const bool columnOk = column == kOmitted || (column >= 1 && column <= s.textColumns);
-  if (!rowOk || !columnOk) return SetError(1);
+  if (!rowOk)
+    return Fail(1, {"Locate: row ", row, " is outside the text view (", ViewTop(s) + 1, " to ", ViewBottom(s) + 1,
+                    ")"});
+  if (!columnOk) return Fail(1, {"Locate: column ", column, " is outside 1 to ", s.textColumns});
   if (row != kOmitted) s.cursorRow = row - 1;
   if (column != kOmitted) s.cursorColumn = column - 1;
   return SetError(0);
@@ -306,11 +309,13 @@ int32_t CharAt(int32_t row, int32_t column, int32_t what) {
 int32_t DrawText(ImageBuffer* target, float x, float y, const KeyString& text, uint32_t colour, int32_t scale,
                  int32_t font) {
   GlyphSet f;
-  if (!SelectTarget(target) || scale < 1 || !FindFont(font, f)) return SetError(1);
+  if (!SelectTarget(target)) return RefuseTarget("DrawText");
+  if (scale < 1) return Fail(1, {"DrawText: scale ", scale, " is below 1"});
+  if (!FindFont(font, f)) return Fail(1, {"DrawText: font ", font, " does not exist"});
   DrawContext& d = gLayer.draw;
   Screen& s = *gLayer.screen;
   int64_t px, py;
-  if (!ToPixel(d, x, y, px, py)) return SetError(1);
+  if (!ToPixel(d, x, y, px, py)) return Fail(1, {"DrawText: a coordinate is NaN"});
   colour = FitColour(colour, d.bytesPerPixel);
   const GraphicsView& v = d.view;
   const Clip clip{v.x, v.y, int64_t(v.x) + v.width - 1, int64_t(v.y) + v.height - 1};
@@ -350,14 +355,21 @@ int32_t TextWidth(const KeyString& text, int32_t scale, int32_t font) {
 }
 
 int32_t FontFromImage(const void* image, int32_t cellWidth, int32_t cellHeight) {
-  ImageShape shape;
-  const bool sizeOk = cellWidth >= 1 && cellWidth <= kMaxFontSide && cellHeight >= 1 && cellHeight <= kMaxFontSide;
-  if (!sizeOk || gLayer.fonts.size() >= kMaxImageFonts ||
-      !ReadImageShape(image, gLayer.screen ? gLayer.screen->bytesPerPixel : 1, shape) ||
-      shape.width < 16 * cellWidth || shape.height < 16 * cellHeight) {
-    SetError(1);
+  const auto refuse = [](std::initializer_list<DetailPiece> why) {
+    Fail(1, why);
     return -1;
-  }
+  };
+  if (cellWidth < 1 || cellWidth > kMaxFontSide || cellHeight < 1 || cellHeight > kMaxFontSide)
+    return refuse({"FontFromImage: a cell of ", cellWidth, " x ", cellHeight, " is outside 1 to ", kMaxFontSide});
+  if (gLayer.fonts.size() >= kMaxImageFonts)
+    return refuse({"FontFromImage: ", int64_t(kMaxImageFonts), " fonts are made already"});
+  ImageShape shape;
+  if (!image) return refuse({"FontFromImage: no image"});
+  if (!ReadImageShape(image, gLayer.screen ? gLayer.screen->bytesPerPixel : 1, shape))
+    return refuse({"FontFromImage: the image's header is refused"});
+  if (shape.width < 16 * cellWidth || shape.height < 16 * cellHeight)
+    return refuse({"FontFromImage: the image's ", shape.width, " x ", shape.height,
+                   " is smaller than 16 x 16 cells of ", cellWidth, " x ", cellHeight});
   ImageFont font{cellWidth, cellHeight, (cellWidth + 7) / 8, {}};
   font.rows.assign(size_t(256) * size_t(cellHeight) * size_t(font.bytesPerRow), 0);
   const uint8_t* pixels = static_cast<const uint8_t*>(image) + shape.headerSize;

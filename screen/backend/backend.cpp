@@ -1,9 +1,12 @@
 // backend.cpp - the back-end table and the choice among its entries.
 #include "backend/backend.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
+#include <iterator>
+#include <string>
 #include <thread>
 
 namespace scr {
@@ -46,38 +49,54 @@ const Backend* const kBackendTable[] = {
 #endif
 };
 
+// Adds "<what>: <why>" to the reasons unless it is there already (the
+// rounds ask a back-end up to four times, mostly failing the same way).
+void NoteReason(std::string& reasons, const char* what, const std::string& why) {
+  const std::string entry = std::string(what) + ": " + (why.empty() ? "cannot open" : why);
+  if (reasons.find(entry) != std::string::npos) return;
+  if (!reasons.empty()) reasons += "; ";
+  reasons += entry;
+}
+
 // Asks one back-end with the requested refresh, then with refresh 0.
-bool TryOpen(const Backend* b, const BackendOpenArgs& args) {
-  if (b->open(args) == 0) return true;
+bool TryOpen(const Backend* b, const BackendOpenArgs& args, std::string& reasons) {
+  std::string why;
+  if (b->open(args, why) == 0) return true;
+  NoteReason(reasons, b->name, why);
   if (args.refresh == 0) return false;
   BackendOpenArgs retry = args;
   retry.refresh = 0;
-  return b->open(retry) == 0;
+  why.clear();
+  if (b->open(retry, why) == 0) return true;
+  NoteReason(reasons, b->name, why);
+  return false;
 }
 
 // One round: the named back-end alone first (when SCRBK names one), then all in order.
-const Backend* TryRound(const BackendOpenArgs& args, const char* wanted) {
+const Backend* TryRound(const BackendOpenArgs& args, const char* wanted, std::string& reasons) {
   if (wanted && *wanted) {
-    for (const Backend* b : kBackendTable)
-      if (SameName(b->name, wanted) && TryOpen(b, args)) return b;
+    const auto named = std::find_if(std::begin(kBackendTable), std::end(kBackendTable),
+                                    [wanted](const Backend* b) { return SameName(b->name, wanted); });
+    if (named == std::end(kBackendTable)) NoteReason(reasons, "SCRBK names no back-end", wanted);
+    else if (TryOpen(*named, args, reasons)) return *named;
   }
   for (const Backend* b : kBackendTable)
-    if (TryOpen(b, args)) return b;
+    if (TryOpen(b, args, reasons)) return b;
   return nullptr;
 }
 
 }  // namespace
 
-const Backend* StartBackend(const BackendOpenArgs& args) {
+const Backend* StartBackend(const BackendOpenArgs& args, std::string& reasons) {
   const char* wanted = std::getenv("SCRBK");
   if (args.flags == -1 || (wanted && SameName(wanted, "null"))) {
-    kNullBackend.open(args);
+    kNullBackend.open(args, reasons);  // never fails
     return &kNullBackend;
   }
-  if (const Backend* b = TryRound(args, wanted)) return b;
+  if (const Backend* b = TryRound(args, wanted, reasons)) return b;
   BackendOpenArgs flipped = args;
   flipped.flags ^= ScreenFlag::FullScreen;  // full screen <-> windowed
-  return TryRound(flipped, wanted);
+  return TryRound(flipped, wanted, reasons);
 }
 
 void WaitRetrace(int32_t refresh, std::chrono::steady_clock::time_point& due) {

@@ -30,8 +30,9 @@ struct BackendOpenArgs {
 
 struct Backend {
   const char* name;
-  // 0 = shown and Presenter running; -1 = cannot (the next back-end is tried).
-  int (*open)(const BackendOpenArgs& args);
+  // 0 = shown and Presenter running; -1 = cannot (the next back-end is tried),
+  // with a short reason in `reason`, e.g. "standard output is not a terminal".
+  int (*open)(const BackendOpenArgs& args, std::string& reason);
   // Stops the Presenter and takes the picture away. The screen lock is already released.
   void (*close)();
   void (*lock)();
@@ -44,8 +45,10 @@ struct Backend {
 // Picks and opens a back-end for a Screen: flags -1 or SCRBK "null" give the
 // windowless one; otherwise SCRBK's named back-end first, then the table in
 // order (requested refresh, then 0), then again with flags bit 0 inverted.
-// Returns the open back-end, or null when none could open.
-const Backend* StartBackend(const BackendOpenArgs& args);
+// Returns the open back-end, or null when none could open: `reasons` then
+// says why, each back-end's reason once ("SDL: ...; Term: ..."), after
+// "SCRBK names no back-end: <value>" when SCRBK names none.
+const Backend* StartBackend(const BackendOpenArgs& args, std::string& reasons);
 
 // The wait for retrace: sleeps until `due`, then moves it one refresh period
 // on (1000 / refresh ms, or 16 ms for refresh 0). A first call, or one made

@@ -13,7 +13,9 @@
 #include <ddraw.h>
 #include <dinput.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "backend/vkstate.h"
 #include "backend/win32_window.h"
@@ -92,7 +94,7 @@ void StartKeyboard(HWND window) {
   d.keyboard->Acquire();
 }
 
-bool Start(HWND window, int32_t width, int32_t height) {
+bool Start(HWND window, int32_t width, int32_t height, std::string& failure) {
   DirectX& d = gDx;
   d = DirectX{};
   d.width = width;
@@ -101,28 +103,37 @@ bool Start(HWND window, int32_t width, int32_t height) {
   auto create = d.ddrawDll ? reinterpret_cast<DirectDrawCreateFn>(
                                  reinterpret_cast<void*>(GetProcAddress(d.ddrawDll, "DirectDrawCreate")))
                            : nullptr;
-  if (!create || FAILED(create(nullptr, &d.draw, nullptr)) ||
-      FAILED(d.draw->SetCooperativeLevel(window, DDSCL_NORMAL))) {
+  if (!create) {
+    failure = d.ddrawDll ? "ddraw.dll has no DirectDrawCreate" : "ddraw.dll cannot be loaded";
     Finish();
     return false;
   }
+  // Each call runs only while all before it succeeded; the first to fail is named.
+  const char* failed = nullptr;
+  HRESULT result = S_OK;
+  const auto ok = [&](HRESULT hr, const char* call) {
+    if (FAILED(hr)) failed = call, result = hr;
+    return !failed;
+  };
+  bool started = ok(create(nullptr, &d.draw, nullptr), "DirectDrawCreate") &&
+                 ok(d.draw->SetCooperativeLevel(window, DDSCL_NORMAL), "SetCooperativeLevel");
   DDSURFACEDESC desc{};
   desc.dwSize = sizeof desc;
   desc.dwFlags = DDSD_CAPS;
   desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-  bool ok = SUCCEEDED(d.draw->CreateSurface(&desc, &d.primary, nullptr)) &&
-            SUCCEEDED(d.draw->CreateClipper(0, &d.clipper, nullptr)) &&
-            SUCCEEDED(d.clipper->SetHWnd(0, window)) && SUCCEEDED(d.primary->SetClipper(d.clipper));
+  started = started && ok(d.draw->CreateSurface(&desc, &d.primary, nullptr), "CreateSurface (primary)") &&
+            ok(d.draw->CreateClipper(0, &d.clipper, nullptr), "CreateClipper") &&
+            ok(d.clipper->SetHWnd(0, window), "SetHWnd") && ok(d.primary->SetClipper(d.clipper), "SetClipper");
   DDPIXELFORMAT format{};
   format.dwSize = sizeof format;
-  ok = ok && SUCCEEDED(d.primary->GetPixelFormat(&format));
-  d.eightBit = ok && (format.dwFlags & DDPF_PALETTEINDEXED8);
-  if (ok && d.eightBit) {
+  started = started && ok(d.primary->GetPixelFormat(&format), "GetPixelFormat");
+  d.eightBit = started && (format.dwFlags & DDPF_PALETTEINDEXED8);
+  if (started && d.eightBit) {
     PALETTEENTRY black[256] = {};
-    ok = SUCCEEDED(d.draw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, black, &d.palette, nullptr)) &&
-         SUCCEEDED(d.primary->SetPalette(d.palette));
+    started = ok(d.draw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, black, &d.palette, nullptr), "CreatePalette") &&
+              ok(d.primary->SetPalette(d.palette), "SetPalette");
   }
-  if (ok) {
+  if (started) {
     DDSURFACEDESC page{};
     page.dwSize = sizeof page;
     page.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
@@ -137,9 +148,12 @@ bool Start(HWND window, int32_t width, int32_t height) {
       page.ddpfPixelFormat.dwGBitMask = 0x00FF00;
       page.ddpfPixelFormat.dwBBitMask = 0x0000FF;
     }
-    ok = SUCCEEDED(d.draw->CreateSurface(&page, &d.page, nullptr));
+    started = ok(d.draw->CreateSurface(&page, &d.page, nullptr), "CreateSurface (page)");
   }
-  if (!ok) {
+  if (!started) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+    failure = std::string(failed) + " failed (" + code + ")";
     Finish();
     return false;
   }
@@ -204,7 +218,9 @@ bool KeyStates(uint8_t held[128]) {
 
 const Surface kDxSurface = {Start, Update, Present, Finish, KeyStates};
 
-int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kDxSurface, args); }
+int Open(const BackendOpenArgs& args, std::string& reason) {
+  return OpenWindowBackend(kDxSurface, args, reason);
+}
 
 }  // namespace
 

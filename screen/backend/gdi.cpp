@@ -4,6 +4,7 @@
 // update only takes the new colour table (the Frame keeps the rows); present
 // hands the bitmap to StretchDIBits, which converts it to the screen's format.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "backend/win32_window.h"
@@ -28,7 +29,7 @@ struct Gdi {
 
 Gdi gGdi;
 
-bool Start(HWND, int32_t width, int32_t height) {
+bool Start(HWND, int32_t width, int32_t height, std::string&) {  // never fails
   Bitmap& b = gGdi.bitmap;
   b = Bitmap{};
   b.header.biSize = sizeof b.header;
@@ -83,7 +84,9 @@ void Finish() {
 
 const Surface kGdiSurface = {Start, Update, Present, Finish, nullptr};
 
-int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kGdiSurface, args); }
+int Open(const BackendOpenArgs& args, std::string& reason) {
+  return OpenWindowBackend(kGdiSurface, args, reason);
+}
 
 }  // namespace
 

@@ -20,7 +20,7 @@ namespace {
 bool gLocked = false;
 
 // While a Screen is open, keys follow a window's rules.
-int Open(const BackendOpenArgs&) {
+int Open(const BackendOpenArgs&, std::string&) {
   platform::SetInputWindowRules(true);
   return 0;
 }

@@ -6,6 +6,7 @@
 // quad shows its top-left width x height texels, unfiltered.
 #include <GL/gl.h>
 
+#include <string>
 #include <vector>
 
 #include "backend/win32_window.h"
@@ -44,7 +45,7 @@ void Finish() {
   g = Gl{};
 }
 
-bool Start(HWND window, int32_t width, int32_t height) {
+bool Start(HWND window, int32_t width, int32_t height, std::string& failure) {
   Gl& g = gGl;
   g = Gl{};
   g.dc = GetDC(window);  // the class's own DC: kept until the window goes
@@ -55,9 +56,13 @@ bool Start(HWND window, int32_t width, int32_t height) {
   pfd.iPixelType = PFD_TYPE_RGBA;
   pfd.cColorBits = 24;
   const int format = ChoosePixelFormat(g.dc, &pfd);
-  if (format == 0 || !SetPixelFormat(g.dc, format, &pfd)) return false;
+  if (format == 0 || !SetPixelFormat(g.dc, format, &pfd)) {
+    failure = format == 0 ? "ChoosePixelFormat found no format" : "SetPixelFormat failed";
+    return false;
+  }
   g.context = wglCreateContext(g.dc);
   if (!g.context || !wglMakeCurrent(g.dc, g.context)) {
+    failure = g.context ? "wglMakeCurrent failed" : "wglCreateContext failed";
     Finish();
     return false;
   }
@@ -73,7 +78,8 @@ bool Start(HWND window, int32_t width, int32_t height) {
   const std::vector<uint32_t> black(size_t(g.textureWidth) * size_t(g.textureHeight), 0);
   glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, g.textureWidth, g.textureHeight, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
                black.data());
-  if (glGetError() != GL_NO_ERROR) {
+  if (const GLenum error = glGetError(); error != GL_NO_ERROR) {
+    failure = "the texture cannot be made (OpenGL error " + std::to_string(error) + ")";
     Finish();
     return false;
   }
@@ -110,7 +116,9 @@ void Present(HWND, const RECT& picture, const RECT& client, int32_t, int32_t) {
 
 const Surface kGlSurface = {Start, Update, Present, Finish, nullptr};
 
-int Open(const BackendOpenArgs& args) { return OpenWindowBackend(kGlSurface, args); }
+int Open(const BackendOpenArgs& args, std::string& reason) {
+  return OpenWindowBackend(kGlSurface, args, reason);
+}
 
 }  // namespace
 

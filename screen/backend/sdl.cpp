@@ -51,6 +51,7 @@ struct Presenter {
   uint32_t lastKeyMod = 0;
   bool lastKeySystem = false;
   std::vector<SDL_Event> pending;
+  std::string failure;  // why its start failed, read by open once the thread has answered
 };
 
 Presenter gPresenter;
@@ -78,6 +79,20 @@ std::string DesktopDrivers() {
   if (EnvSet("DISPLAY")) drivers = "x11";
   if (EnvSet("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
   return drivers;
+}
+
+// What SDL is asked to show on, for a failure's reason: "the display :99".
+std::string DisplayNamed() {
+  if (EnvSet("SDL_VIDEODRIVER")) return std::string("the video driver ") + std::getenv("SDL_VIDEODRIVER");
+  if (EnvSet("DISPLAY")) return std::string("the display ") + std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return std::string("the Wayland display ") + (wayland ? wayland : "");
+}
+
+// SDL's last error as " (its text)", or nothing when it has none.
+std::string SdlError() {
+  const char* error = SDL_GetError();
+  return error && *error ? std::string(" (") + error + ")" : std::string();
 }
 
 void DestroyWindow() {
@@ -304,10 +319,12 @@ bool StartWindow() {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_VIDEODRIVER, p.drivers.c_str());
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    p.failure = DisplayNamed() + " cannot be opened" + SdlError();
     SDL_TLSCleanup();  // SDL keeps this thread's error text otherwise
     return false;
   }
   if (!CreateWindow((p.flags & ScreenFlag::FullScreen) != 0)) {
+    p.failure = "the window cannot be made" + SdlError();
     SDL_Quit();
     SDL_TLSCleanup();
     return false;
@@ -328,11 +345,14 @@ void FinishWindow() {
 
 void Close() { gPresenter.thread.Stop(); }
 
-int Open(const BackendOpenArgs& args) {
+int Open(const BackendOpenArgs& args, std::string& reason) {
   Presenter& p = gPresenter;
   Close();  // one Presenter at a time
   p.drivers = DesktopDrivers();
-  if (p.drivers.empty() || args.width <= 0 || args.windowHeight <= 0) return -1;
+  if (p.drivers.empty() || args.width <= 0 || args.windowHeight <= 0) {
+    reason = p.drivers.empty() ? "no display (DISPLAY and WAYLAND_DISPLAY are unset)" : "the window has no size";
+    return -1;
+  }
   p.title = args.title ? args.title : "";
   p.width = args.width;
   p.height = args.windowHeight;
@@ -341,7 +361,10 @@ int Open(const BackendOpenArgs& args) {
   p.frame = Frame{};
   p.active = p.fullscreen = p.lastKeySystem = false;
   p.lastKeyMod = 0;
-  return p.thread.Start(StartWindow, Pass, FinishWindow) ? 0 : -1;
+  p.failure.clear();
+  if (p.thread.Start(StartWindow, Pass, FinishWindow)) return 0;
+  reason = p.failure.empty() ? "the Presenter thread cannot start" : p.failure;
+  return -1;
 }
 
 void Lock() { gPresenter.lock.lock(); }

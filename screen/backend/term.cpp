@@ -161,10 +161,17 @@ void Close() {
   st.open = false;
 }
 
-int Open(const BackendOpenArgs& args) {
+int Open(const BackendOpenArgs& args, std::string& reason) {
   TermState& st = State();
   // A picture needs a terminal on standard output, chosen by SCRBK or not.
-  if (st.open || !StdoutIsTerminal() || args.width <= 0 || args.windowHeight <= 0) return -1;
+  if (!StdoutIsTerminal()) {
+    reason = "standard output is not a terminal";
+    return -1;
+  }
+  if (st.open || args.width <= 0 || args.windowHeight <= 0) {
+    reason = st.open ? "the terminal shows a Screen already" : "the picture has no size";
+    return -1;
+  }
   st.trueColour = TrueColourAnnounced();
   // Keys one by one, without echo; a background job leaves the settings alone.
   st.rawByUs = EnterRawIfForeground(STDIN_FILENO);
@@ -175,6 +182,7 @@ int Open(const BackendOpenArgs& args) {
   st.open = true;
   if (st.presenter.Start(StartPicture, Pass, FinishPicture)) return 0;
   Close();
+  reason = "the Presenter thread cannot start";
   return -1;
 }
 

@@ -122,8 +122,11 @@ EM_BOOL OnFocus(int, const EmscriptenFocusEvent*, void*) {
 void Lock() { gPage.locked = true; }
 void Unlock() { gPage.locked = false; }
 
-int Open(const BackendOpenArgs& args) {
-  if (args.width <= 0 || args.windowHeight <= 0) return -1;
+int Open(const BackendOpenArgs& args, std::string& reason) {
+  if (args.width <= 0 || args.windowHeight <= 0) {
+    reason = "the canvas has no size";
+    return -1;
+  }
   gPage.frame = Frame{};
   EM_ASM({
     const c = Module['canvas'];

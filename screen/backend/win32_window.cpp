@@ -41,6 +41,7 @@ struct Window {
   std::vector<KeyCode> keys;
   bool focusChanged = false, presentAll = false, toggleFullScreen = false;
   std::atomic<uint64_t> passes{0};
+  std::string failure;  // why its start failed, read by open once the thread has answered
 };
 
 Window gWindow;
@@ -237,17 +238,23 @@ void SetTitleText(HWND hwnd, const std::string& utf8) {
 // the foreground, then the surface.
 bool StartWindow() {
   Window& w = gWindow;
-  if (!RegisterClassOnce()) return false;
+  if (!RegisterClassOnce()) {
+    w.failure = "RegisterClassExA failed";
+    return false;
+  }
   const bool fullscreen = (w.flags & F::FullScreen) != 0;
   const DWORD style = fullscreen ? WS_POPUP : WindowedStyle();
   const RECT r = Placement(fullscreen, style);
   w.hwnd = CreateWindowExA((w.flags & F::OnTop) ? WS_EX_TOPMOST : 0, kClassName, w.title.c_str(), style, r.left,
                            r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr),
                            nullptr);
-  if (!w.hwnd) return false;
+  if (!w.hwnd) {
+    w.failure = "CreateWindowExA failed (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
   SetTitleText(w.hwnd, w.title);
   w.fullscreen = fullscreen;
-  if (!w.surface->start(w.hwnd, w.width, w.height)) {
+  if (!w.surface->start(w.hwnd, w.width, w.height, w.failure)) {
     DestroyWindow(w.hwnd);
     w.hwnd = nullptr;
     Pump();
@@ -319,10 +326,13 @@ void FinishWindow() {
 
 }  // namespace
 
-int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args) {
+int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args, std::string& reason) {
   Window& w = gWindow;
   CloseWindowBackend();  // one Presenter at a time
-  if (args.width <= 0 || args.windowHeight <= 0) return -1;
+  if (args.width <= 0 || args.windowHeight <= 0) {
+    reason = "the window has no size";
+    return -1;
+  }
   w.surface = &surface;
   w.title = args.title ? args.title : "";
   w.width = args.width;
@@ -331,9 +341,11 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args) {
   w.frame = Frame{};
   w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;
   w.passes = 0;
+  w.failure.clear();
   timeBeginPeriod(1);  // 10 ms passes need a finer timer than the default 15.6 ms
   if (w.thread.Start(StartWindow, Pass, FinishWindow)) return 0;
   timeEndPeriod(1);
+  reason = w.failure.empty() ? "the Presenter thread cannot start" : w.failure;
   return -1;
 }
 

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "backend/backend.h"
 
@@ -20,8 +21,9 @@ namespace scr {
 
 struct Surface {
   // On the Presenter thread, once the window exists: false when the surface
-  // cannot work there (the next back-end is tried).
-  bool (*start)(HWND window, int32_t width, int32_t height);
+  // cannot work there (the next back-end is tried), with the reason, naming
+  // the call that failed, in `failure`.
+  bool (*start)(HWND window, int32_t width, int32_t height, std::string& failure);
   // Rows first..last of the frame changed (the colours too when the palette did).
   void (*update)(const Frame& frame, int32_t first, int32_t last);
   // Shows the picture at `picture` within the client area (black around it);
@@ -34,8 +36,9 @@ struct Surface {
   bool (*keyStates)(uint8_t held[128]);
 };
 
-// Opens the window with `surface` (one window at a time); 0 or -1 as Backend::open.
-int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args);
+// Opens the window with `surface` (one window at a time); 0 or -1 and the
+// reason as Backend::open.
+int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args, std::string& reason);
 // The rest of a Windows back-end's record.
 void CloseWindowBackend();
 void LockWindowBackend();

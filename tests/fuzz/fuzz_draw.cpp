@@ -1,6 +1,7 @@
 // Drives the drawing and image calls with arbitrary sequences and arguments (NaN, infinities, huge
 // and negative values) on small windowless Screens, checking what needs no model: nothing crashes or
-// strays out of bounds (sanitizers watch), the lock is released, refused calls record error 1 (or 4).
+// strays out of bounds (sanitizers watch), the lock is released, refused calls record error 1 (or 4)
+// with a detail.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <array>
@@ -132,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: open();
     }
     Require(!gLayer.screen || gLayer.screen->lockCount == 0);
+    Require(ErrorDetail().empty() == (ErrorNumber() == 0));  // every refusal says why, success says nothing
   }
   for (ImageBuffer* img : created) ImageDestroy(img);
   ResetLayerForTests();

@@ -1,11 +1,14 @@
 // Screens and pages on the windowless back-end; colours as shown come from the SCRSHOT picture.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <png.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "colours.h"
@@ -114,6 +117,46 @@ TEST_F(ScreenTest, RefusalsAndTheirErrorNumbers) {
   EXPECT_TRUE(ScreenMode(0) == 0 && ScreenMode(0) == 0);  // the second with nothing open
   EXPECT_EQ(SetPages(-1, -1), -1) << "no Screen";
   EXPECT_EQ(GraphicsPageCopy(1, 0), 1);
+}
+
+// The detail names the refusing call and its numbers; success and SetError(0) empty it, and calls that
+// record no error leave it.
+TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
+  static const uint8_t kTwoBytePixel[36] = {7, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 16};
+  const auto nothingShows = [] {  // SCRBK names no back-end, SDL has no video driver, no terminal
+    const int saved = dup(STDOUT_FILENO), devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, STDOUT_FILENO);
+    setenv("SCRBK", "bogus", 1), setenv("SDL_VIDEODRIVER", "none", 1);
+    const int32_t result = ScreenMode(7);
+    setenv("SCRBK", "null", 1), unsetenv("SDL_VIDEODRIVER");
+    dup2(saved, STDOUT_FILENO), close(saved), close(devnull);
+    return result;
+  };
+  const struct { std::function<int32_t()> call; int32_t error; std::vector<std::string> words; } kCases[] = {
+      {[] { return ScreenMode(5); }, 1, {"ScreenMode: mode 5 "}},
+      {[] { return ScreenRes(640, 480, 3, 1); }, 1, {"ScreenRes: depth 3 "}},
+      {[] { return ScreenRes(100000, 100000, 32, 8); }, 4, {"ScreenRes: ", "8 of 100000 x 100000 pixels"}},
+      {nothingShows, 1, {"ScreenMode: no back-end", "(SCRBK names no back-end: bogus; ", "Term: standard output"}},
+      {[] { return ScreenMode(12); }, 0, {}},
+      {[] { return GraphicsPageCopy(0, 5); }, 1, {"GraphicsPageCopy: page 5 ", "(1 page)"}},
+      {[] { return Locate(31, 1); }, 1, {"Locate: row 31 ", "(1 to 30)"}},
+      {[] { return PutImage(nullptr, 0, 0, kTwoBytePixel); }, 1, {"PutImage: ", " 2-byte pixels on 1-byte"}},
+      {[] { return GetImage(nullptr, 0, 0, 640, 9, nullptr); }, 1, {"GetImage: ", "(640, 9)", "(639, 479)"}},
+      {[] { return ImageCreate(5, 5, 0, 20, 0) ? 0 : ErrorNumber(); }, 1, {"ImageCreate: depth 20 "}},
+      {[] { return DrawText(nullptr, 0, 0, "a", 1, 1, 99); }, 1, {"DrawText: font 99 "}},
+      {[] { return OpenInput("/nonexistent/map.txt", 2, 0, 0, 1, 0); }, 2, {"OpenInput: \"/nonexistent/map.txt\""}},
+      {[] { return CloseFile(7); }, 1, {"CloseFile: file number 7 "}},
+      {[] { return SetError(3); }, 3, {"SetError: error 3 "}},
+      {[] { return SetError(0); }, 0, {}},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.call(), c.error) << c.words.size();
+    const std::string detail = ErrorDetail();
+    EXPECT_EQ(detail.empty(), c.words.empty()) << detail;
+    for (const std::string& w : c.words) EXPECT_NE(detail.find(w), std::string::npos) << w << " in " << detail;
+    PutPixel(nullptr, 1, 1, 3), KeyHeld(1), Timer();
+    EXPECT_EQ(ErrorDetail(), detail);
+  }
 }
 
 TEST_F(ScreenTest, SetPagesAndPageCopy) {

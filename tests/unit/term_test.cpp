@@ -234,9 +234,10 @@ TEST(TermPicture, ScrolledViewAndRandomEditsKeepTheTerminalEqualToThePicture) {
 TEST(TermBackend, RefusesWhenStandardOutputIsNotATerminal) {
   const int saved = dup(STDOUT_FILENO), devnull = open("/dev/null", O_WRONLY);
   dup2(devnull, STDOUT_FILENO);
-  const int result = kTermBackend.open(BackendOpenArgs{"t", 320, 200, 4, 0, 0});
+  std::string reason;
+  const int result = kTermBackend.open(BackendOpenArgs{"t", 320, 200, 4, 0, 0}, reason);
   dup2(saved, STDOUT_FILENO), close(saved), close(devnull);
-  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(result == -1 && reason == "standard output is not a terminal") << reason;
 }
 
 // In a pseudo-terminal the Term back-end shows every changed row: after the first picture one row

@@ -5,10 +5,11 @@
 // Conventions
 // - Failures are recorded, never thrown: an operation that cannot do its work
 //   leaves its state as it was and stores an error number (see ErrorNumber()
-//   and the names in namespace Error below). Nothing is printed and nothing
-//   stops the program.
+//   and the names in namespace Error below) with a sentence saying which call
+//   failed and why (ErrorDetail()). Nothing is printed and nothing stops the
+//   program.
 // - Pixel primitives, keyboard, clock and string operations never touch the
-//   error number.
+//   error number or its detail.
 // - An omitted whole-number argument is passed as kOmitted (0xFFFF0000).
 // - Coordinates are floats in pixels, (0, 0) top left, rounded half away from
 //   zero. Colours are unsigned 32-bit, fitted to the pixel size when stored.
@@ -26,7 +27,8 @@ namespace scr {
 // An omitted whole-number argument (ClearScreen's kind, PutImage's source rectangle).
 inline constexpr int32_t kOmitted = static_cast<int32_t>(0xFFFF0000u);
 
-// The error numbers that operations return and ErrorNumber() reports.
+// The error numbers that operations return and ErrorNumber() reports;
+// ErrorDetail() says in one sentence which call set the last one and why.
 namespace Error {
 inline constexpr int32_t NoError = 0;
 inline constexpr int32_t IllegalCall = 1;   // no Screen open, a number out of range, file not open, ...
@@ -451,10 +453,20 @@ int32_t InputInt(int32_t& target);
 int32_t CloseFile(int32_t fileNumber);
 // Closes every open file; also runs at process end.
 void CloseAllFiles();
-// Stores n as the error number and returns it.
+// Stores n as the error number and returns it. Its detail becomes
+// "SetError: error <n> set by the program", or empty for 0.
 int32_t SetError(int32_t n);
 // The error number of the most recent operation that records one.
 int32_t ErrorNumber();
+// One sentence on the error number last set: the call's name, a colon, why it
+// failed, with the numbers or names that matter, e.g.
+//   "GraphicsPageCopy: page 5 does not exist (1 page)"
+//   "OpenInput: \"maps/3.txt\" cannot be opened for reading"
+//   "ScreenMode: no back-end could show the Screen (SDL: the display :99
+//    cannot be opened (...); Term: standard output is not a terminal)"
+// Empty whenever the error number is 0. For the program to show or log: the
+// layer never prints it.
+std::string ErrorDetail();
 
 // Token reading as InputInt does it, for callers reading numbers themselves.
 struct NumberToken {
