@@ -92,7 +92,7 @@ struct Span {
 };
 
 #if defined(__GNUC__)
-using Pair = uint64_t __attribute__((vector_size(16)));
+using Bytes16 = uint64_t __attribute__((vector_size(16)));
 #endif
 
 // How many of the n bytes from p (forward) or before p (backward) repeat
@@ -102,11 +102,11 @@ size_t SameBytes(const uint8_t* p, size_t n, uint64_t pattern) {
   size_t k = 0;
   auto at = [&](size_t bytes) { return Forward ? p + k : p - k - bytes; };
 #if defined(__GNUC__)
-  const Pair s = {pattern, pattern};
+  const Bytes16 s = {pattern, pattern};
   for (; k + 128 <= n; k += 128) {
-    Pair differ = {0, 0};
+    Bytes16 differ = {0, 0};
     for (int i = 0; i < 8; ++i) {
-      Pair bytes;
+      Bytes16 bytes;
       std::memcpy(&bytes, at(128) + 16 * i, 16);
       differ |= bytes ^ s;
     }

@@ -472,7 +472,7 @@ TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
   EXPECT_EQ(Count(0), 80 * 60);
 }
 
-// Flood fills of random three-colour pages (holes, diagonal gaps) against a 4-connected search, with
+// Flood fills of random four-colour pages (holes, diagonal gaps) against a 4-connected search, with
 // and without a border, at each pixel size and into an image; then a whole open 1280 x 1024 page.
 TEST_F(DrawTest, FloodFillsMatchA4ConnectedSearch) {
   std::mt19937 rng(5);
@@ -484,7 +484,7 @@ TEST_F(DrawTest, FloodFillsMatchA4ConnectedSearch) {
     for (int round = 0; round < 60; ++round) {
       ImageBuffer* target = round % 4 == 3 ? image : nullptr;
       Bytes page(41 * 29), want;
-      for (auto& v : page) v = uint8_t(rng() % 5 < 3 ? 0 : 1 + rng() % 2);
+      for (auto& v : page) v = uint8_t(rng() % 5 < 3 ? 0 : 1 + rng() % 3);  // 3, the fill, too
       for (int i = 0; i < 41 * 29; ++i) PutPixel(target, float(i % 41), float(i / 41), colour[page[size_t(i)]]);
       const int sx = int(rng() % 41), sy = int(rng() % 29), bordered = round % 2;
       const uint8_t seed = page[size_t(sy * 41 + sx)], fill = 3;
@@ -493,7 +493,7 @@ TEST_F(DrawTest, FloodFillsMatchA4ConnectedSearch) {
       for (std::vector<bool> seen(page.size()); !todo.empty();) {
         const int i = todo.back();
         todo.pop_back();
-        if (seen[size_t(i)] || (bordered ? page[size_t(i)] == 1 : page[size_t(i)] != seed)) continue;
+        if (seen[size_t(i)] || (bordered ? page[size_t(i)] == 1 : page[size_t(i)] != seed || seed == fill)) continue;
         seen[size_t(i)] = true;
         want[size_t(i)] = fill;
         if (i % 41) todo.push_back(i - 1);
