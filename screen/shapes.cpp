@@ -43,15 +43,16 @@ struct Ellipse {
 
 // The part of the circle an arc keeps: pixels whose angle (counter-clockwise
 // from the right, y up, measured before the aspect squeezes the circle) lies
-// in [start, start + sweep). Complementary arcs share no pixel.
+// in [start, start + sweep). The centre counts as angle 0, so complementary
+// arcs and pies share no pixel.
 struct Arc {
   bool whole = true;
   double start = 0, sweep = 0;
   double sx = 1, sy = 1;  // to the circle's angles: (dx * sx, -dy * sy)
 
   bool Holds(int64_t dx, int64_t dy) const {
-    if (whole || (dx == 0 && dy == 0)) return true;
-    double angle = std::atan2(-double(dy) * sy, double(dx) * sx) - start;
+    if (whole) return true;
+    double angle = std::atan2(-double(dy) * sy, double(dx) * sx) - start;  // atan2(0, 0) is 0
     while (angle < 0) angle += kTwoPi;
     return angle < sweep;
   }

@@ -423,7 +423,7 @@ TEST(BlitRoutines, BothUnitSetsEqualAByteWiseReference) {
 
 // Circles, ellipses, arcs and pies against a per-pixel reference: the pixels with x^2 / a2 + y^2 / b2 <= 1
 // (a2 = r^2 + r, b2 the same of the y radius), outlines those with a 4-neighbour outside, arcs those whose
-// angle (y up) lies in [start, end) turning left.
+// angle (y up, the centre's 0) lies in [start, end) turning left.
 TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
   const double kPi = 3.14159265358979;
   const struct { float x, y, r, aspect, start, end; } cases[] = {
@@ -447,7 +447,7 @@ TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
         for (long x = 0; x < 80; ++x) {
           const long dx = x - long(c.x), dy = y - long(c.y);
           double turn = std::fmod(std::atan2(-double(dy), double(dx)) - c.start + 8 * kPi, 2 * kPi);
-          const bool onArc = sweep == 0 || (dx == 0 && dy == 0) || turn < sweep;
+          const bool onArc = sweep == 0 || turn < sweep;  // the centre at angle 0
           const bool edge = !in(dx - 1, dy) || !in(dx + 1, dy) || !in(dx, dy - 1) || !in(dx, dy + 1);
           want[size_t(y * 80 + x)] = in(dx, dy) && (filled || edge) && onArc ? 7 : 0;
         }
@@ -462,6 +462,15 @@ TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
       for (size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(!got[i] || Marked(span, i / 80)) << "row not marked";
       EXPECT_EQ(got, want) << "circle " << &c - cases << " filled " << filled;
     }
+  for (int filled : {0, 1}) {  // complementary arcs share no pixel and make the whole
+    Bytes arcs[3];
+    for (int i = 0; i < 3; ++i) {
+      Clear();
+      DrawCircle(nullptr, 40, 30, 25, 1, 1, i == 1 ? 1.f : 0.f, i == 2 ? 1.f : 0.f, filled);
+      arcs[i] = Snap();
+    }
+    for (size_t i = 0; i < arcs[0].size(); ++i) ASSERT_EQ(arcs[0][i], arcs[1][i] ^ arcs[2][i]) << i % 80 << "," << i / 80;
+  }
   Clear();  // refused: nothing drawn
   for (float bad : {NAN, INFINITY}) {
     DrawCircle(nullptr, 40, 30, 5, 1, 1, bad);
@@ -513,12 +522,13 @@ TEST_F(DrawTest, FloodFillsMatchA4ConnectedSearch) {
   }
   ASSERT_EQ(ScreenMode(21, 8, 1, -1), 0);
   DrawLine(nullptr, 0, 500, 1279, 500, 1, LineShape::Line);
+  PutPixel(nullptr, 700, 300, 1);  // stops the whole rows above and below the seed's in mid-row
   FloodFill(nullptr, 700, 900, 2, 1);
-  FloodFill(nullptr, 10, 10, 3);
+  FloodFill(nullptr, 10, 400, 3);
   for (float at : {-1.f, 1280.f, NAN}) FloodFill(nullptr, at, 10, 4);  // outside the view: nothing
   FloodFill(nullptr, 10, 10, 3);                                        // already that colour: nothing
   int counts[5] = {};
   for (int y = 0; y < 1024; ++y)
     for (int x = 0; x < 1280; ++x) ++counts[GetPixel(nullptr, float(x), float(y))];
-  EXPECT_EQ(counts[3] * 10 + counts[2] * 1 + counts[1], 1280 * (500 * 10 + 523 + 1));
+  EXPECT_EQ(std::vector<int>(counts, counts + 5), std::vector<int>({0, 1281, 523 * 1280, 500 * 1280 - 1, 0}));
 }

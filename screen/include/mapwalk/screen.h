@@ -196,7 +196,8 @@ void DrawLine(ImageBuffer* target, float x1, float y1, float x2, float y2, uint3
 // have a neighbour outside (no gap, no pixel drawn twice) or, with `filled`,
 // as a disc. `start` and `end` (radians counter-clockwise from the right, the
 // angles of the circle before the aspect squeezes it) keep the arc
-// [start, end) of it, or a pie when filled; equal angles keep the whole.
+// [start, end) of it, or a pie when filled (the centre pixel in the one that
+// holds angle 0), so arcs that meet share no pixel; equal angles keep the whole.
 // Radius 0 is one pixel. Clipped to the view; LastPoint becomes the centre.
 // Nothing is drawn for a negative or NaN radius, or a NaN or infinite value.
 void DrawCircle(ImageBuffer* target, float x, float y, float radius, uint32_t colour, float aspect = 1,
