@@ -469,7 +469,8 @@ TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
       DrawCircle(nullptr, 40, 30, 25, 1, 1, i == 1 ? 1.f : 0.f, i == 2 ? 1.f : 0.f, filled);
       arcs[i] = Snap();
     }
-    for (size_t i = 0; i < arcs[0].size(); ++i) ASSERT_EQ(arcs[0][i], arcs[1][i] ^ arcs[2][i]) << i % 80 << "," << i / 80;
+    for (size_t i = 0; i < arcs[0].size(); ++i)
+      ASSERT_EQ(arcs[0][i], arcs[1][i] ^ arcs[2][i]) << i % 80 << "," << i / 80;
   }
   Clear();  // refused: nothing drawn
   for (float bad : {NAN, INFINITY}) {
