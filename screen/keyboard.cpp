@@ -118,4 +118,22 @@ int32_t KeyHeld(int32_t scan) {
   return held;
 }
 
+namespace {
+
+// Whether `bit` of the scan code's edges is set, clearing it.
+int32_t TakeKeyEdge(int32_t scan, uint8_t bit) {
+  Screen* s = gLayer.screen;
+  if (!s || scan < 0 || scan > 127) return 0;
+  LockScreen();
+  const int32_t seen = (s->keyEdges[scan] & bit) != 0;
+  s->keyEdges[scan] &= uint8_t(~bit);
+  UnlockScreen(1, 0);
+  return seen;
+}
+
+}  // namespace
+
+int32_t KeyPressed(int32_t scan) { return TakeKeyEdge(scan, 1); }
+int32_t KeyReleased(int32_t scan) { return TakeKeyEdge(scan, 2); }
+
 }  // namespace scr

@@ -101,7 +101,15 @@ void MarkAllRowsDirty() {
 }
 
 void SetKeyStates(const uint8_t held[128]) {
-  if (gLayer.shown) std::memcpy(gLayer.shown->keyState, held, 128);
+  Screen* s = gLayer.shown;
+  if (!s) return;
+  for (int i = 0; i < 128; ++i)
+    if (s->keyState[i] != held[i]) s->keyEdges[i] |= held[i] ? 1 : 2;
+  std::memcpy(s->keyState, held, 128);
+}
+
+void PostKeyEdge(int32_t scan, bool down) {
+  if (gLayer.shown && scan >= 0 && scan < 128) gLayer.shown->keyEdges[scan] |= down ? 1 : 2;
 }
 
 void FrameRowToRgb(const Frame& f, int32_t y, uint32_t* out) {

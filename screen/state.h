@@ -75,6 +75,9 @@ struct Screen {
   bool titleChanged = false;   // title set since the Presenter's last pass
   int32_t flags = 0, refresh = 0;
   uint8_t keyState[128] = {};  // 1 while the key with that scan code is held
+  // Since the last KeyPressed / KeyReleased of each scan code: bit 0 the key
+  // went down, bit 1 it went up.
+  uint8_t keyEdges[128] = {};
 };
 
 // ---------------------------------------------------------------------------

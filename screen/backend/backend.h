@@ -83,8 +83,12 @@ bool TakeChanges(Frame& frame);
 void PostWindowKey(KeyCode code);
 // Flags every row of the shown Screen, so the next pass shows it all.
 void MarkAllRowsDirty();
-// Replaces the key-state table (128 entries by scan code, 1 = held).
+// Replaces the key-state table (128 entries by scan code, 1 = held); a key
+// that changed counts as pressed or released for KeyPressed / KeyReleased.
 void SetKeyStates(const uint8_t held[128]);
+// A key seen going down (not an auto-repeat) or up by its event, so that a
+// tap shorter than a pass, which no table shows, is still counted.
+void PostKeyEdge(int32_t scan, bool down);
 
 // Converts window row y of the frame to 0xRRGGBB pixels (width of them).
 // Needs no lock: it reads only the Presenter's own frame.

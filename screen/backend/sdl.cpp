@@ -182,6 +182,13 @@ struct PassRequests {
 // text gives a digit, so Num Lock was on whatever the modifier bits say.
 void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
   Presenter& p = gPresenter;
+  // Presses and releases for KeyPressed / KeyReleased: a tap inside one pass
+  // leaves SDL's key table as it was.
+  if (p.active && (e.type == SDL_KEYUP || (e.type == SDL_KEYDOWN && !e.key.repeat))) {
+    int32_t scans[2];
+    const int n = SdlTableScans(e.key.keysym.scancode, scans);
+    for (int i = 0; i < n; ++i) PostKeyEdge(scans[i], e.type == SDL_KEYDOWN);
+  }
   switch (e.type) {
     case SDL_WINDOWEVENT:
       switch (e.window.event) {

@@ -47,5 +47,7 @@ int SdlTextCodes(const char* utf8, KeyCode* out, int max);
 // Refreshes the 128-entry key-state table (indexed by scan code) from SDL's
 // keyboard state array (indexed by SDL scancode, `count` entries).
 void SdlRefreshKeyState(const uint8_t* sdlState, int32_t count, uint8_t keyState[128]);
+// The key-state table's scan codes of an SDL key: none, one, or two (Shift).
+int SdlTableScans(SDL_Scancode sdl, int32_t scans[2]);
 
 }  // namespace scr

@@ -282,20 +282,28 @@ int SdlTextCodes(const char* utf8, KeyCode* out, int max) {
   return n;
 }
 
+int SdlTableScans(SDL_Scancode sdl, int32_t scans[2]) {
+  // Keys that stand for others: either Shift for both, keypad minus for 12.
+  const bool shift = sdl == SDL_SCANCODE_LSHIFT || sdl == SDL_SCANCODE_RSHIFT;
+  scans[0] = shift ? 42 : sdl == SDL_SCANCODE_KP_MINUS ? 12 : 0;
+  scans[1] = 54;
+  if (scans[0]) return shift ? 2 : 1;
+  if (sdl == SDL_SCANCODE_PRINTSCREEN || sdl == SDL_SCANCODE_PAUSE) return 0;
+  for (const KeyRow& row : kKeys) {
+    // Scan codes the table leaves out: keypad 5, 84 to 86.
+    if (row.sdl != sdl || row.scan == 76 || (row.scan >= 84 && row.scan <= 86)) continue;
+    scans[0] = row.scan;
+    return 1;
+  }
+  return 0;
+}
+
 void SdlRefreshKeyState(const uint8_t* sdlState, int32_t count, uint8_t keyState[128]) {
   for (int i = 0; i < 128; ++i) keyState[i] = 0;
-  if (!sdlState) return;
-  auto down = [&](SDL_Scancode sc) { return sc < count && sdlState[sc] != 0; };
-  for (const KeyRow& row : kKeys) {
-    const int32_t scan = row.scan;
-    // Scan codes the table leaves out: keypad minus, keypad 5, 84 to 86.
-    if (scan == 74 || scan == 76 || (scan >= 84 && scan <= 86)) continue;
-    if (row.sdl == SDL_SCANCODE_PRINTSCREEN || row.sdl == SDL_SCANCODE_PAUSE) continue;
-    if (down(row.sdl)) keyState[scan] = 1;
+  for (int32_t sdl = 0; sdlState && sdl < count; ++sdl) {
+    int32_t scans[2];
+    for (int n = sdlState[sdl] ? SdlTableScans(SDL_Scancode(sdl), scans) : 0; n-- > 0;) keyState[scans[n]] = 1;
   }
-  // Keys that also stand for a second key: Shift, keypad minus on 12.
-  if (down(SDL_SCANCODE_LSHIFT) || down(SDL_SCANCODE_RSHIFT)) keyState[42] = keyState[54] = 1;
-  if (down(SDL_SCANCODE_KP_MINUS)) keyState[12] = 1;
 }
 
 

@@ -45,6 +45,13 @@ void KeyStatesFromVirtualKeys(const uint8_t vkState[256], uint8_t held[128]) {
     held[k.scan] = (vkState[k.vk] & 0x80) || (k.vk2 != 0 && (vkState[k.vk2] & 0x80)) ? 1 : 0;
 }
 
+int ScansOfVirtualKey(int32_t vk, int32_t scans[2]) {
+  int n = 0;
+  for (const ScanKeys& k : kScanKeys)
+    if (n < 2 && vk > 0 && (k.vk == vk || k.vk2 == vk)) scans[n++] = k.scan;
+  return n;
+}
+
 void KeyStatesFromScanCodes(const uint8_t scanState[256], uint8_t held[128]) {
   for (int i = 0; i < 128; ++i) held[i] = 0;
   for (const ScanKeys& k : kScanKeys) held[k.scan] = ((scanState[k.scan] | scanState[k.scan + 128]) & 0x80) ? 1 : 0;

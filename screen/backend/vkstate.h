@@ -12,6 +12,9 @@ namespace scr {
 // keypad 8 and Up share scan 72) has the high bit in vkState, else 0.
 void KeyStatesFromVirtualKeys(const uint8_t vkState[256], uint8_t held[128]);
 
+// The table's scan codes held by virtual key `vk`: none, one, or two (Shift).
+int ScansOfVirtualKey(int32_t vk, int32_t scans[2]);
+
 // The same table from a keyboard device's state by scan code (256 entries,
 // the high bit held; the grey twins of keys at scan + 128), as DirectInput
 // gives it: held[scan] = 1 when scan or scan + 128 is down.

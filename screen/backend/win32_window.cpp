@@ -12,6 +12,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backend/presenter.h"
@@ -39,6 +40,7 @@ struct Window {
   bool active = false, fullscreen = false;
   // Recorded by the window procedure during the pump, applied by the pass.
   std::vector<KeyCode> keys;
+  std::vector<std::pair<int32_t, bool>> keyEdges;  // virtual key, down
   bool focusChanged = false, presentAll = false, toggleFullScreen = false;
   std::atomic<uint64_t> passes{0};
   std::string failure;  // why its start failed, read by open once the thread has answered
@@ -145,6 +147,12 @@ RECT PictureRect(const RECT& client) {
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Window& w = gWindow;
+  // Presses (bit 30: the key was down already, an auto-repeat) and releases,
+  // for KeyPressed / KeyReleased: a tap inside one pass leaves no mark on the
+  // key-state table.
+  const bool down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+  if ((down && !(lParam & (1 << 30))) || message == WM_KEYUP || message == WM_SYSKEYUP)
+    w.keyEdges.emplace_back(int32_t(wParam), down);
   switch (message) {
     case WM_CLOSE:  // the close button: a key, and the window stays
       w.keys.push_back(CloseKey);
@@ -285,6 +293,10 @@ void Pass() {
   {
     std::lock_guard<std::mutex> guard(w.lock);
     for (KeyCode code : w.keys) PostWindowKey(code);
+    for (auto [vk, down] : w.keyEdges) {
+      int32_t scans[2];
+      for (int n = ScansOfVirtualKey(vk, scans); n-- > 0;) PostKeyEdge(scans[n], down);
+    }
     if (w.focusChanged) {  // the key-state table starts afresh, the whole page is shown again
       static const uint8_t kNoneHeld[128] = {};
       SetKeyStates(kNoneHeld);
@@ -295,6 +307,7 @@ void Pass() {
     changed = TakeChanges(w.frame);
   }
   w.keys.clear();
+  w.keyEdges.clear();
   w.focusChanged = false;
   if (w.frame.titleChanged) SetTitleText(w.hwnd, w.frame.title);
   int32_t first = -1, last = -1;  // the rows to show

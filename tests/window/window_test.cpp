@@ -349,6 +349,22 @@ TEST_F(WindowTest, NamedAndHeldKeys) {
     Xdotool(std::string("keyup ") + name);
     EXPECT_TRUE(WaitUntil([&] { return KeyHeld(scan) == 0; })) << name << " still held";
   }
+  // Edges: a tap of a few milliseconds is one press and one release (Shift both codes); a held key's
+  // auto-repeat (keys arriving in the ring) is no second press.
+  Xdotool("keydown shift keyup shift");
+  EXPECT_TRUE(WaitUntil([&] { return KeyReleased(Scan::RightShift) == 1; }));
+  EXPECT_EQ(std::vector<int>({KeyPressed(Scan::LeftShift), KeyPressed(Scan::LeftShift), KeyPressed(Scan::RightShift),
+                              KeyReleased(Scan::RightShift), KeyPressed(Scan::Z)}),
+            std::vector<int>({1, 0, 1, 0, 0}));
+  Xdotool("keydown c");
+  EXPECT_TRUE(WaitUntil([&] { return KeyPressed(Scan::C) == 1; }));
+  usleep(1200000);
+  size_t repeats = 0;
+  while (InKey() == "c") ++repeats;
+  EXPECT_GT(repeats, 2u);
+  EXPECT_EQ(KeyPressed(Scan::C), 0);
+  Xdotool("keyup c");
+  EXPECT_TRUE(WaitUntil([&] { return KeyReleased(Scan::C) == 1; }));
 }
 
 }  // namespace

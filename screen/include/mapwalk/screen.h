@@ -394,6 +394,13 @@ inline constexpr int32_t Esc = 1, Digit1 = 2, Digit2 = 3, Digit3 = 4, Digit4 = 5
 // only, never releases, so there every key reads 0 (use InKey). 0 with no
 // Screen open and for codes outside 0..127.
 int32_t KeyHeld(int32_t scan);
+// 1 when the key with scan code `scan` went down (KeyPressed) or up
+// (KeyReleased) at least once since the previous call for that code, else 0:
+// a tap between two frames is seen, and auto-repeat is not a press. As with
+// KeyHeld, the terminal and the windowless back-end see no key changes, so
+// there both answer 0; so they do with no Screen and for codes outside 0..127.
+int32_t KeyPressed(int32_t scan);
+int32_t KeyReleased(int32_t scan);
 
 // Paces a loop: returns when the next frame is due, one refresh period after
 // the frame before (1000 / refresh ms for a Screen opened with a refresh
