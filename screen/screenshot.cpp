@@ -1,5 +1,6 @@
-// screenshot.cpp - SCRSHOT: the visible page written as a PNG file when the
-// Screen closes, through the colours it is shown in, at the Screen's size.
+// screenshot.cpp - SCRSHOT and Screenshot: the visible page written as a PNG
+// file when the Screen closes or when asked, through the colours it is shown
+// in, at the Screen's size.
 //
 // The writer is a small one of its own, the same on every platform: the
 // rows go into the file's zlib stream as stored (uncompressed) blocks, which
@@ -86,7 +87,7 @@ std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& raw) {
 
 }  // namespace
 
-bool WritePagePng(const Screen& s, const char* path) {
+int32_t WritePagePng(const Screen& s, const char* path) {
   // Filter byte 0 then the RGB bytes of each row.
   const size_t lineBytes = 1 + size_t(s.width) * 3;
   std::vector<uint8_t> raw(lineBytes * size_t(s.height));
@@ -111,9 +112,19 @@ bool WritePagePng(const Screen& s, const char* path) {
   PutChunk(png, "IDAT", StoredZlib(raw));
   PutChunk(png, "IEND", {});
   std::FILE* f = std::fopen(path, "wb");
-  if (!f) return false;
+  if (!f) return 2;
   const bool written = std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  return std::fclose(f) == 0 && written;
+  return std::fclose(f) == 0 && written ? 0 : 3;
+}
+
+int32_t Screenshot(const std::string& path) {
+  const Screen* s = gLayer.screen;
+  if (!s || !s->visible) return Fail(1, {"Screenshot: no Screen is open"});
+  switch (WritePagePng(*s, path.c_str())) {
+    case 2: return Fail(2, {"Screenshot: \"", path, "\" cannot be opened for writing"});
+    case 3: return Fail(3, {"Screenshot: writing \"", path, "\" failed"});
+    default: return SetError(0);
+  }
 }
 
 void WriteScreenshotIfAsked(const Screen& s) {

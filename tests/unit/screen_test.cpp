@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,12 +26,20 @@ class ScreenTest : public ::testing::Test {
   void TearDown() override { ResetLayerForTests(); }
 };
 
-// Closes the Screen and returns its visible page's first row as shown (0xRRGGBB).
+// Closes the Screen and returns its visible page's first row as shown (0xRRGGBB); a Screenshot just
+// before writes the same file.
 std::vector<uint32_t> ShownAtClose(unsigned width) {
   const std::string path = testing::TempDir() + "screen_test_" + std::to_string(getpid()) + ".png";
+  EXPECT_EQ(Screenshot(path + ".now"), 0);
   setenv("SCRSHOT", path.c_str(), 1);
   EXPECT_EQ(ScreenMode(0), 0);
   unsetenv("SCRSHOT");
+  auto bytes = [](const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(bytes(path + ".now"), bytes(path));
+  unlink((path + ".now").c_str());
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   std::vector<uint8_t> rgb;
@@ -146,6 +155,8 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
       {[] { return DrawText(nullptr, 0, 0, "a", 1, 1, 99); }, 1, {"DrawText: font 99 "}},
       {[] { return OpenInput("/nonexistent/map.txt", 2, 0, 0, 1, 0); }, 2, {"OpenInput: \"/nonexistent/map.txt\""}},
       {[] { return CloseFile(7); }, 1, {"CloseFile: file number 7 "}},
+      {[] { return Screenshot("/nonexistent/shot.png"); }, 2, {"Screenshot: \"/nonexistent/shot.png\""}},
+      {[] { return Screenshot("/dev/full"); }, 3, {"Screenshot: writing \"/dev/full\""}},
       {[] { return SetError(3); }, 3, {"SetError: error 3 "}},
       {[] { return SetError(0); }, 0, {}},
   };

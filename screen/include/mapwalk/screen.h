@@ -127,6 +127,11 @@ void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue);
 // Screen, a Screen of more than 8 bits or an index outside 0..255.
 uint32_t GetPaletteRgb(int32_t index);
 
+// Writes the visible page, as shown, to `path` as a PNG file now (SCRSHOT
+// writes one as the Screen closes). Returns the error number: 1 with no
+// Screen, 2 when the file cannot be opened for writing, 3 when writing fails.
+int32_t Screenshot(const std::string& path);
+
 // Sets the window's title (UTF-8; empty: the program's file name, the title a
 // Screen starts with) for the open Screen, shown at the Presenter's next pass
 // and kept across full-screen switches, and for Screens opened later. The
