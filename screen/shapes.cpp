@@ -5,7 +5,6 @@
 // graphics view, under the screen lock when the target is the visible page,
 // and flag the rows they touch. Neither touches the error number.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
