@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         PageCopy(range(-2, 4), range(-2, 4));
         ClearScreen(in.ConsumeBool() ? kOmitted : range(-1, 3));
         SetPaletteRgb(range(-2, 300), in.ConsumeIntegral<uint8_t>(), 0, 255);
+        SetTitle(in.ConsumeRandomLengthString(40));  // any bytes: the window shows what UTF-8 it finds
         Require(ErrorNumber() <= 1 && (ErrorNumber() == 1 || GetPaletteRgb(range(0, 255)) <= 0xFFFFFFu));
         break;
       case 8:  // text in the cells (with no Screen it would go to the fuzzer's own output)
