@@ -36,12 +36,14 @@ web: deps
 
 # The Windows build, cross-compiled with MinGW-w64: build/windows/bin/ holds
 # mapwalk1.exe, mapwalk2.exe, mapwalk3.exe and the examples' .exe, static and
-# stripped, needing no DLL beside them.
+# stripped, needing no DLL beside them; build/windows/mapwalk-windows.zip the
+# game to hand out; build/windows/package/ the layer for MinGW programs.
 windows: deps
 	@cmake -S . -B $(BUILD)/windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64.cmake) -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF \
 	  -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=$(abspath $(BUILD))/windows/bin >/dev/null
 	@cmake --build $(BUILD)/windows -j $(JOBS)
+	@cmake --install $(BUILD)/windows --prefix $(abspath $(BUILD))/windows/package >/dev/null
 
 # The whole suite (unit, window, terminal, end-to-end and browser tests), without the soak.
 test: build web windows
