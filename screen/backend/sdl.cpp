@@ -202,6 +202,9 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
           const bool gained = e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED;
           static const uint8_t kNoneHeld[128] = {};
           p.active = gained;
+          // HighPriority holds while the window is active only.
+          if (p.flags & ScreenFlag::HighPriority)
+            SDL_SetThreadPriority(gained ? SDL_THREAD_PRIORITY_HIGH : SDL_THREAD_PRIORITY_NORMAL);
           SetKeyStates(kNoneHeld);
           MarkAllRowsDirty();
           break;

@@ -270,7 +270,6 @@ bool StartWindow() {
   }
   ShowWindow(w.hwnd, SW_SHOW);
   SetForegroundWindow(w.hwnd);
-  if (w.flags & F::HighPriority) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
   w.presentAll = true;
   return true;
 }
@@ -297,6 +296,8 @@ void Pass() {
       int32_t scans[2];
       for (int n = ScansOfVirtualKey(vk, scans); n-- > 0;) PostKeyEdge(scans[n], down);
     }
+    if (w.focusChanged && (w.flags & F::HighPriority))  // raised while the window is active only
+      SetThreadPriority(GetCurrentThread(), w.active ? THREAD_PRIORITY_ABOVE_NORMAL : THREAD_PRIORITY_NORMAL);
     if (w.focusChanged) {  // the key-state table starts afresh, the whole page is shown again
       static const uint8_t kNoneHeld[128] = {};
       SetKeyStates(kNoneHeld);

@@ -255,18 +255,24 @@ TEST_F(WindowTest, ScreenFlags) {
   const std::vector<long> hints = property("_MOTIF_WM_HINTS"), state = property("_NET_WM_STATE");
   EXPECT_TRUE(hints.size() >= 3 && (hints[0] & 2) && hints[2] == 0) << "framed " << testing::PrintToString(hints);
   EXPECT_NE(std::find(state.begin(), state.end(), long(XInternAtom(x_, "_NET_WM_STATE_ABOVE", False))), state.end());
-  int lowest = 0;  // the lowest nice value among this process's threads
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream stat(task.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream rest(text.substr(text.rfind(')') + 2));
-    std::string field;
-    for (int i = 3; i <= 19 && rest >> field; ++i) {
+  const auto lowest = [] {  // the lowest nice value among this process's threads
+    int nice = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      std::ifstream stat(task.path() / "stat");
+      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+      std::istringstream rest(text.substr(text.rfind(')') + 2));
+      std::string field;
+      for (int i = 3; i <= 19 && rest >> field; ++i) {
+      }
+      nice = std::min(nice, std::atoi(field.c_str()));
     }
-    lowest = std::min(lowest, std::atoi(field.c_str()));
-  }
-  if (geteuid() == 0) {
-    EXPECT_LT(lowest, 0) << "the Presenter's priority is not raised";
+    return nice;
+  };
+  if (geteuid() == 0) {  // raised while the window has the focus, and only then
+    EXPECT_TRUE(WaitUntil([&] { return lowest() < 0; })) << "the Presenter's priority is not raised";
+    XSetInputFocus(x_, DefaultRootWindow(x_), RevertToPointerRoot, CurrentTime);
+    XSync(x_, False);
+    EXPECT_TRUE(WaitUntil([&] { return lowest() == 0; })) << "the priority stays raised without the focus";
   }
 }
 
