@@ -178,7 +178,8 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       }
       return 0;
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) == SC_KEYMENU) return 0;  // Alt and F10 open no menu
+      // Alt, F10 and Alt+letter open no menu; Alt+Space opens the window menu.
+      if ((wParam & 0xFFF0) == SC_KEYMENU && lParam != ' ') return 0;
       if ((wParam & 0xFFF0) == SC_MAXIMIZE) {
         if (w.active && !(w.flags & F::NoSwitch)) w.toggleFullScreen = true;
         return 0;
@@ -200,8 +201,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CHAR:
       OnChar(wParam, lParam);
       return 0;
-    case WM_SYSCHAR:  // characters of keys pressed with Alt give nothing
-      return 0;
+    case WM_SYSCHAR:  // characters of keys pressed with Alt give nothing; Alt+Space goes on to the menu
+      if (wParam != ' ') return 0;
+      break;
     default:
       break;
   }
