@@ -53,8 +53,15 @@ int ScansOfVirtualKey(int32_t vk, int32_t scans[2]) {
 }
 
 void KeyStatesFromScanCodes(const uint8_t scanState[256], uint8_t held[128]) {
+  const auto down = [&](int scan) { return (scanState[scan] & 0x80) != 0; };
   for (int i = 0; i < 128; ++i) held[i] = 0;
-  for (const ScanKeys& k : kScanKeys) held[k.scan] = ((scanState[k.scan] | scanState[k.scan + 128]) & 0x80) ? 1 : 0;
+  // Each key or its grey twin at scan + 128; Print Screen (55 + 128) and Pause
+  // (69 + 128) are keys of their own, not twins.
+  for (const ScanKeys& k : kScanKeys)
+    held[k.scan] = down(k.scan) || (k.scan != 55 && k.scan != 69 && down(k.scan + 128));
+  // As the virtual keys have it: either Shift holds both codes, keypad minus (74) holds 12.
+  if (held[42] || held[54]) held[42] = held[54] = 1;
+  if (down(74)) held[12] = 1;
 }
 
 }  // namespace scr

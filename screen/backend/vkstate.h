@@ -17,7 +17,8 @@ int ScansOfVirtualKey(int32_t vk, int32_t scans[2]);
 
 // The same table from a keyboard device's state by scan code (256 entries,
 // the high bit held; the grey twins of keys at scan + 128), as DirectInput
-// gives it: held[scan] = 1 when scan or scan + 128 is down.
+// gives it: held[scan] = 1 when scan or its twin is down, with the virtual
+// keys' doubles (both Shift codes for either, keypad minus on 12).
 void KeyStatesFromScanCodes(const uint8_t scanState[256], uint8_t held[128]);
 
 }  // namespace scr
