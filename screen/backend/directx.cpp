@@ -186,17 +186,22 @@ void Update(const Frame& frame, int32_t first, int32_t last) {
   d.page->Unlock(nullptr);
 }
 
-void Present(HWND window, const RECT& picture, const RECT& client, int32_t, int32_t) {
+void Present(HWND window, const RECT& picture, const RECT& client, int32_t, int32_t, bool whole) {
   DirectX& d = gDx;
   if (d.primary->IsLost() == DDERR_SURFACELOST) d.primary->Restore();
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
-  if (picture.left > 0 || picture.top > 0) {  // the bars around a full-screen picture
+  if (whole && (picture.left > 0 || picture.top > 0)) {  // the bars around a full-screen picture, not under it
     DDBLTFX fx{};
     fx.dwSize = sizeof fx;
-    RECT all = client;
-    OffsetRect(&all, origin.x, origin.y);
-    d.primary->Blt(&all, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+    const RECT bars[4] = {{0, 0, client.right, picture.top}, {0, picture.bottom, client.right, client.bottom},
+                          {0, picture.top, picture.left, picture.bottom},
+                          {picture.right, picture.top, client.right, picture.bottom}};
+    for (RECT bar : bars) {
+      if (bar.right <= bar.left || bar.bottom <= bar.top) continue;
+      OffsetRect(&bar, origin.x, origin.y);
+      d.primary->Blt(&bar, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+    }
   }
   RECT target = picture;
   OffsetRect(&target, origin.x, origin.y);

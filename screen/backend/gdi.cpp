@@ -58,8 +58,8 @@ void Update(const Frame& frame, int32_t first, int32_t last) {
 }
 
 // In a window, rows first..last as a bitmap of their own; in full screen
-// the whole page, scaled, with black bars around it.
-void Present(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last) {
+// the whole page, scaled, and the black bars around it when `whole`.
+void Present(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last, bool whole) {
   const Frame* f = gGdi.frame;
   if (!f) return;
   Bitmap& b = gGdi.bitmap;
@@ -68,7 +68,11 @@ void Present(HWND window, const RECT& picture, const RECT& client, int32_t first
   if (scaled) first = 0, last = f->height - 1;
   const int32_t rows = last - first + 1;
   HDC dc = GetDC(window);
-  if (scaled) PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
+  if (scaled && whole) {  // the bars alone: painting over the picture too would flicker
+    ExcludeClipRect(dc, picture.left, picture.top, picture.right, picture.bottom);
+    PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
+    SelectClipRgn(dc, nullptr);
+  }
   b.header.biHeight = -rows;
   const void* bits = gGdi.converted ? static_cast<const void*>(gGdi.rgb.data() + size_t(first) * size_t(f->width))
                                     : f->pixels.data() + size_t(first) * size_t(f->width);

@@ -96,7 +96,7 @@ void Update(const Frame& frame, int32_t first, int32_t last) {
   glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first, frame.width, n, GL_BGRA_EXT, GL_UNSIGNED_BYTE, g.rows.data());
 }
 
-void Present(HWND, const RECT& picture, const RECT& client, int32_t, int32_t) {
+void Present(HWND, const RECT& picture, const RECT& client, int32_t, int32_t, bool) {  // the back buffer: all of it
   Gl& g = gGl;
   glViewport(0, 0, client.right, client.bottom);
   glClearColor(0, 0, 0, 1);

@@ -324,7 +324,7 @@ void Pass() {
   if (first >= 0 && !w.frame.pixels.empty()) {
     RECT client;
     GetClientRect(w.hwnd, &client);
-    w.surface->present(w.hwnd, PictureRect(client), client, first, last);
+    w.surface->present(w.hwnd, PictureRect(client), client, first, last, w.presentAll);
   }
   w.presentAll = false;
   w.passes.fetch_add(1, std::memory_order_relaxed);

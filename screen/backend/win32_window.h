@@ -26,9 +26,11 @@ struct Surface {
   bool (*start)(HWND window, int32_t width, int32_t height, std::string& failure);
   // Rows first..last of the frame changed (the colours too when the palette did).
   void (*update)(const Frame& frame, int32_t first, int32_t last);
-  // Shows the picture at `picture` within the client area (black around it);
-  // rows first..last at least, when the surface can show only those.
-  void (*present)(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last);
+  // Shows the picture at `picture` within the client area, rows first..last
+  // at least when the surface can show only those; with `whole` (the window
+  // was switched, uncovered or first shown) it paints the black bars around
+  // it too, which otherwise stay as they are.
+  void (*present)(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last, bool whole);
   // On the Presenter thread, before the window goes.
   void (*finish)();
   // Optional: the key-state table from the surface's own keyboard device;
