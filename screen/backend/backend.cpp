@@ -11,6 +11,15 @@
 
 namespace scr {
 
+int32_t ScaleFromEnvironment() {
+  const char* text = std::getenv("SCRSCALE");
+  if (!text || !*text) return 0;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (*end != '\0' || v < 1) return 0;
+  return int32_t(std::min(v, 16L));
+}
+
 extern const Backend kNullBackend;
 #ifdef SCREEN_HAVE_SDL
 extern const Backend kSdlBackend;

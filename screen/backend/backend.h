@@ -50,6 +50,10 @@ struct Backend {
 // "SCRBK names no back-end: <value>" when SCRBK names none.
 const Backend* StartBackend(const BackendOpenArgs& args, std::string& reasons);
 
+// SCRSCALE's whole number (1 to 16), or 0 when it is unset or not a whole
+// number of at least 1: the window's scale, in whole window pixels a page pixel.
+int32_t ScaleFromEnvironment();
+
 // The wait for retrace: sleeps until `due`, then moves it one refresh period
 // on (1000 / refresh ms, or 16 ms for refresh 0). A first call, or one made
 // after `due` has passed, returns at once and counts the period from now.

@@ -56,15 +56,6 @@ struct Presenter {
 
 Presenter gPresenter;
 
-int ScaleFromEnvironment() {
-  const char* text = std::getenv("SCRSCALE");
-  if (!text || !*text) return 1;
-  char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
-  if (*end != '\0' || v < 1) return 1;
-  return static_cast<int>(std::min(v, 16L));
-}
-
 bool EnvSet(const char* name) {
   const char* v = std::getenv(name);
   return v && *v;
@@ -367,7 +358,7 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
   p.width = args.width;
   p.height = args.windowHeight;
   p.flags = args.flags;
-  p.scale = ScaleFromEnvironment();
+  p.scale = std::max(1, ScaleFromEnvironment());
   p.frame = Frame{};
   p.active = p.fullscreen = p.lastKeySystem = false;
   p.lastKeyMod = 0;

@@ -33,6 +33,7 @@ struct Window {
   // Set by open before the thread starts; read-only afterwards.
   std::string title;
   int32_t width = 0, height = 0, flags = 0;
+  int32_t scale = 1;  // whole window pixels a page pixel in a window (the Presenter's own once it runs)
 
   // The Presenter thread's own.
   Frame frame;
@@ -42,6 +43,7 @@ struct Window {
   std::vector<KeyCode> keys;
   std::vector<std::pair<int32_t, bool>> keyEdges;  // virtual key, down
   bool focusChanged = false, presentAll = false, toggleFullScreen = false;
+  int32_t newDpi = 0;  // the display's dots an inch after a move to a monitor of another scale
   std::atomic<uint64_t> passes{0};
   std::string failure;  // why its start failed, read by open once the thread has answered
 };
@@ -109,13 +111,52 @@ DWORD WindowedStyle() {
   return style;
 }
 
-// The window's outer size and place: centred with a client area of width x
-// height, or the whole screen.
+// The whole-number scale of the window: SCRSCALE, else the display's (a step
+// per 96 dots an inch, rounded: 150 % gives 2), cut to the largest at which
+// the window fits the work area of its monitor (the primary one before it exists).
+int32_t FittingScale(int dpi) {
+  Window& w = gWindow;
+  int32_t scale = ScaleFromEnvironment();
+  if (scale == 0) scale = std::max(1, (dpi + 48) / 96);
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (w.hwnd && GetMonitorInfoA(MonitorFromWindow(w.hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) work = monitor.rcWork;
+  else SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  for (; scale > 1; --scale) {
+    RECT r{0, 0, w.width * scale, w.height * scale};
+    AdjustWindowRectEx(&r, WindowedStyle(), FALSE, 0);
+    if (r.right - r.left <= work.right - work.left && r.bottom - r.top <= work.bottom - work.top) break;
+  }
+  return scale;
+}
+
+// The display's dots an inch, as this DPI-aware process sees them.
+int SystemDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+// Per-monitor DPI aware, so that Windows does not stretch, and blur, the
+// window's pixels on a scaled display: the per-monitor call where the system
+// has it (Windows 10), else the system-wide one (Vista on).
+void DeclareDpiAware() {
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  const auto setContext = reinterpret_cast<SetContext>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext")));
+  const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(intptr_t(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+  if (!setContext || !setContext(perMonitorV2)) SetProcessDPIAware();
+}
+
+// The window's outer size and place: centred with a client area of the page
+// at the window's scale, or the whole screen.
 RECT Placement(bool fullscreen, DWORD style) {
   Window& w = gWindow;
   const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
   if (fullscreen) return RECT{0, 0, sw, sh};
-  RECT r{0, 0, w.width, w.height};
+  RECT r{0, 0, w.width * w.scale, w.height * w.scale};
   AdjustWindowRectEx(&r, style, FALSE, 0);
   const int ww = r.right - r.left, wh = r.bottom - r.top;
   const int x = std::max(0, (sw - ww) / 2), y = std::max(0, (sh - wh) / 2);
@@ -133,11 +174,11 @@ void SetFullScreen(bool on) {
   w.presentAll = true;
 }
 
-// Where the picture goes in the client area: the whole of it in a window;
-// in full screen the largest whole-number scale, centred.
+// Where the picture goes in the client area: the whole of it, at the
+// window's scale, in a window; in full screen the largest whole-number scale, centred.
 RECT PictureRect(const RECT& client) {
   Window& w = gWindow;
-  if (!w.fullscreen) return RECT{0, 0, w.width, w.height};
+  if (!w.fullscreen) return RECT{0, 0, w.width * w.scale, w.height * w.scale};
   const int cw = client.right, ch = client.bottom;
   const int scale = std::max(1, std::min(cw / std::max(1, w.width), ch / std::max(1, w.height)));
   const int pw = w.width * scale, ph = w.height * scale;
@@ -170,6 +211,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     }
     case WM_ERASEBKGND:
       return 1;  // the pass paints every pixel
+    case WM_DPICHANGED:  // moved to a monitor of another scale: the pass fits the window to it
+      w.newDpi = LOWORD(wParam);
+      return 0;
     case WM_GETMINMAXINFO:
       if (!w.fullscreen && w.width > 0) {
         const RECT r = Placement(false, WindowedStyle());
@@ -254,6 +298,7 @@ bool StartWindow() {
   }
   const bool fullscreen = (w.flags & F::FullScreen) != 0;
   const DWORD style = fullscreen ? WS_POPUP : WindowedStyle();
+  w.scale = FittingScale(SystemDpi());
   const RECT r = Placement(fullscreen, style);
   w.hwnd = CreateWindowExA((w.flags & F::OnTop) ? WS_EX_TOPMOST : 0, kClassName, w.title.c_str(), style, r.left,
                            r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr),
@@ -282,6 +327,14 @@ void Pass() {
   if (w.toggleFullScreen) {
     w.toggleFullScreen = false;
     SetFullScreen(!w.fullscreen);
+  }
+  if (w.newDpi > 0) {  // the window's new scale, its size changed and its place kept
+    w.scale = FittingScale(std::exchange(w.newDpi, 0));
+    if (!w.fullscreen) {
+      const RECT r = Placement(false, WindowedStyle());
+      SetWindowPos(w.hwnd, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+      w.presentAll = true;
+    }
   }
   uint8_t held[128];
   const bool ownStates = w.surface->keyStates && w.surface->keyStates(held);
@@ -357,7 +410,10 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args, std::
   w.frame = Frame{};
   w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;
   w.passes = 0;
+  w.newDpi = 0;
   w.failure.clear();
+  static std::once_flag dpiAware;  // before the first window: it holds for the process
+  std::call_once(dpiAware, DeclareDpiAware);
   timeBeginPeriod(1);  // 10 ms passes need a finer timer than the default 15.6 ms
   if (w.thread.Start(StartWindow, Pass, FinishWindow)) return 0;
   timeEndPeriod(1);

@@ -222,4 +222,36 @@ TEST(WineConsole, LeftBrightWhiteOnBlue) {
   fs::remove_all(dir);
 }
 
+// On a display of 144 or 192 dots an inch (the prefix's LogPixels) the window is DPI aware and its
+// client area is the page at 2x, each page pixel a solid 2 x 2 block, the frame the reference one.
+class ScaledDisplay : public WineWindow, public ::testing::WithParamInterface<std::pair<int, const char*>> {};
+
+TEST_P(ScaledDisplay, ShowsWholePixels) {
+  const auto [dpi, backend] = GetParam();
+  const std::string user = std::string(dir) + "/prefix/user.reg";  // its own copy, not the shared prefix's
+  ASSERT_EQ(std::system(("cp " + user + " " + user + ".own && mv " + user + ".own " + user).c_str()), 0);
+  const std::string set =
+      "reg add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /f /d " + std::to_string(dpi);
+  ASSERT_EQ(std::system((prefix->Wine() + set + " >/dev/null 2>&1 && " + prefix->Env() + "wineserver -w").c_str()), 0);
+  Assets a;
+  a.Scenery(), a.WriteAll(dir);
+  ASSERT_NO_FATAL_FAILURE(Launch(std::string(EXE_DIR) + "/mapwalk1.exe", backend, "mapwalk1"));
+  std::vector<uint32_t> page;
+  const bool whole = Within(std::chrono::seconds(10), [&] {
+    const std::vector<uint32_t> got = XwdArea(X("xwd -silent -id " + window), 640, 400);
+    page.clear();
+    for (size_t i = 0; i < got.size() && got.size() == 640 * 400; ++i) {
+      const size_t x = i % 640, y = i / 640, block = (y & ~size_t(1)) * 640 + (x & ~size_t(1));
+      if (got[i] != got[block]) return false;
+      if (x % 2 == 0 && y % 2 == 0) page.push_back(got[i]);
+    }
+    return bool(Shows(a, kPrograms[0], 2, 2, page));
+  });
+  EXPECT_TRUE(whole) << "not the page at 2x in whole pixels (" << page.size() << " page pixels)";
+  EndsOnEscape();
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, ScaledDisplay, ::testing::Values(std::pair{144, "GDI"}, std::pair{192, "DirectX"}),
+                         [](const auto& i) { return i.param.second + ("_" + std::to_string(i.param.first)); });
+
 }  // namespace
