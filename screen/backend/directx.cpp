@@ -94,7 +94,7 @@ void StartKeyboard(HWND window) {
   d.keyboard->Acquire();
 }
 
-bool Start(HWND window, int32_t width, int32_t height, std::string& failure) {
+bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::string& failure) {
   DirectX& d = gDx;
   d = DirectX{};
   d.width = width;
@@ -128,6 +128,16 @@ bool Start(HWND window, int32_t width, int32_t height, std::string& failure) {
   format.dwSize = sizeof format;
   started = started && ok(d.primary->GetPixelFormat(&format), "GetPixelFormat");
   d.eightBit = started && (format.dwFlags & DDPF_PALETTEINDEXED8);
+  // Blt converts no pixel formats: the page is 32-bit RGB, or 8-bit on an
+  // 8-bit desktop for a page of up to 8 bits. Any other desktop goes on to
+  // the next back-end rather than show black or write past a row.
+  const bool rgb32 = (format.dwFlags & DDPF_RGB) && !d.eightBit && format.dwRGBBitCount == 32;
+  if (started && !(rgb32 || (d.eightBit && depth <= 8))) {
+    failure = "the desktop's " + std::to_string(format.dwRGBBitCount) + "-bit pixels do not take a " +
+              std::to_string(depth) + "-bit page";
+    Finish();
+    return false;
+  }
   if (started && d.eightBit) {
     PALETTEENTRY black[256] = {};
     started = ok(d.draw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, black, &d.palette, nullptr), "CreatePalette") &&

@@ -29,7 +29,7 @@ struct Gdi {
 
 Gdi gGdi;
 
-bool Start(HWND, int32_t width, int32_t height, std::string&) {  // never fails
+bool Start(HWND, int32_t width, int32_t height, int32_t, std::string&) {  // never fails
   Bitmap& b = gGdi.bitmap;
   b = Bitmap{};
   b.header.biSize = sizeof b.header;

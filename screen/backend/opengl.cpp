@@ -45,7 +45,7 @@ void Finish() {
   g = Gl{};
 }
 
-bool Start(HWND window, int32_t width, int32_t height, std::string& failure) {
+bool Start(HWND window, int32_t width, int32_t height, int32_t, std::string& failure) {
   Gl& g = gGl;
   g = Gl{};
   g.dc = GetDC(window);  // the class's own DC: kept until the window goes

@@ -32,7 +32,7 @@ struct Window {
 
   // Set by open before the thread starts; read-only afterwards.
   std::string title;
-  int32_t width = 0, height = 0, flags = 0;
+  int32_t width = 0, height = 0, depth = 8, flags = 0;
   int32_t scale = 1;  // whole window pixels a page pixel in a window (the Presenter's own once it runs)
 
   // The Presenter thread's own.
@@ -309,7 +309,7 @@ bool StartWindow() {
   }
   SetTitleText(w.hwnd, w.title);
   w.fullscreen = fullscreen;
-  if (!w.surface->start(w.hwnd, w.width, w.height, w.failure)) {
+  if (!w.surface->start(w.hwnd, w.width, w.height, w.depth, w.failure)) {
     DestroyWindow(w.hwnd);
     w.hwnd = nullptr;
     Pump();
@@ -406,6 +406,7 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args, std::
   w.title = args.title ? args.title : "";
   w.width = args.width;
   w.height = args.windowHeight;
+  w.depth = args.depth;
   w.flags = args.flags;
   w.frame = Frame{};
   w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;

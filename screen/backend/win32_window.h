@@ -20,10 +20,10 @@
 namespace scr {
 
 struct Surface {
-  // On the Presenter thread, once the window exists: false when the surface
-  // cannot work there (the next back-end is tried), with the reason, naming
-  // the call that failed, in `failure`.
-  bool (*start)(HWND window, int32_t width, int32_t height, std::string& failure);
+  // On the Presenter thread, once the window exists, for a page of `depth`
+  // bits: false when the surface cannot work there (the next back-end is
+  // tried), with the reason, naming the call that failed, in `failure`.
+  bool (*start)(HWND window, int32_t width, int32_t height, int32_t depth, std::string& failure);
   // Rows first..last of the frame changed (the colours too when the palette did).
   void (*update)(const Frame& frame, int32_t first, int32_t last);
   // Shows the picture at `picture` within the client area, rows first..last

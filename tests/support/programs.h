@@ -34,9 +34,16 @@ inline std::vector<uint32_t> ReadPng(const std::filesystem::path& path) {  // 0x
   return px;
 }
 
-// The width x height client area of a window's xwd dump as 0xRRGGBB, 3 or 4 bytes a pixel (a window with an
-// OpenGL visual gives 3), least significant first (empty when it does not fit): a frame drawn by the program
-// itself, as under Wine, is as wide on the left, right and bottom, with the caption on top.
+// 0xRRGGBB as a 5-6-5 display shows it: each field's top bits, repeated into its low ones.
+inline uint32_t FiveSixFive(uint32_t rgb) {
+  const uint32_t r = rgb >> 19 & 31, g = rgb >> 10 & 63, b = rgb >> 3 & 31;
+  return (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
+}
+
+// The width x height client area of a window's xwd dump as 0xRRGGBB, 2 (5-6-5), 3 or 4 bytes a pixel (a
+// window with an OpenGL visual gives 3), least significant first (empty when it does not fit): a frame drawn
+// by the program itself, as under Wine, is as wide on the left, right and bottom, with the caption on top.
+
 inline std::vector<uint32_t> XwdArea(const std::string& d, int32_t width, int32_t height) {
   auto be32 = [&d](size_t at) {
     return uint32_t(uint8_t(d[at])) << 24 | uint8_t(d[at + 1]) << 16 | uint8_t(d[at + 2]) << 8 | uint8_t(d[at + 3]);
@@ -45,12 +52,14 @@ inline std::vector<uint32_t> XwdArea(const std::string& d, int32_t width, int32_
   if (d.size() < 100) return image;
   const int32_t w = int32_t(be32(16)), h = int32_t(be32(20)), border = (w - width) / 2, top = h - height - border;
   const size_t line = be32(48), start = be32(0) + be32(76) * 12, bytes = be32(44) / 8;
-  if (border < 0 || top < 0 || bytes < 3 || line < size_t(w) * bytes || d.size() < start + line * size_t(h))
+  if (border < 0 || top < 0 || bytes < 2 || line < size_t(w) * bytes || d.size() < start + line * size_t(h))
     return image;
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
       const size_t at = start + size_t(top + y) * line + size_t(border + x) * bytes;
-      image.push_back(uint8_t(d[at + 2]) << 16 | uint8_t(d[at + 1]) << 8 | uint8_t(d[at]));
+      const uint32_t v = uint8_t(d[at + 1]) << 8 | uint8_t(d[at]);  // 2 bytes: 5-6-5, widened as FiveSixFive does
+      image.push_back(bytes == 2 ? FiveSixFive(v << 8 & 0xF80000 | v << 5 & 0xFC00 | v << 3 & 0xF8)
+                                 : uint8_t(d[at + 2]) << 16 | v);
     }
   return image;
 }

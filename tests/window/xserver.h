@@ -16,8 +16,9 @@ class XvfbServer {
  public:
   ~XvfbServer() { Stop(); }
 
-  // Starts the server; false with `error` set when it does not come up within 20 s.
-  bool Start(const char* program, std::string* error) {
+  // Starts the server with one screen of `size` (width x height x depth); false with `error` set
+  // when it does not come up within 20 s.
+  bool Start(const char* program, std::string* error, const char* size = "1024x768x24") {
     int fds[2] = {-1, -1};
     if (pipe(fds) == 0 && (pid_ = fork()) == 0) {
       prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -25,7 +26,7 @@ class XvfbServer {
       dup2(quiet, 1);
       dup2(quiet, 2);
       close(fds[0]);
-      execlp(program, program, "-displayfd", std::to_string(fds[1]).c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+      execlp(program, program, "-displayfd", std::to_string(fds[1]).c_str(), "-screen", "0", size, "-nolisten",
              "tcp", "-noreset", static_cast<char*>(nullptr));
       _exit(127);
     }

@@ -82,9 +82,10 @@ class WineWindow : public ::testing::Test {
     fs::remove_all(dir);
   }
   std::string X(const std::string& command) { return Shell("DISPLAY=" + x.Name() + " " + command); }
-  void Launch(const std::string& exe, const char* backend, const std::string& title) {
+  void Launch(const std::string& exe, const char* backend, const std::string& title,
+              const char* screen = "1024x768x24") {
     std::string error;
-    ASSERT_TRUE(x.Start("Xvfb", &error)) << error;
+    ASSERT_TRUE(x.Start("Xvfb", &error, screen)) << error;
     const std::string command = "cd " + std::string(dir) + " && DISPLAY=" + x.Name() + " SCRBK=" + backend + " " +
                                 prefix->Wine() + exe + " </dev/null >out.txt 2>/dev/null";
     if ((pid = fork()) == 0) {
@@ -253,5 +254,24 @@ TEST_P(ScaledDisplay, ShowsWholePixels) {
 
 INSTANTIATE_TEST_SUITE_P(Wine, ScaledDisplay, ::testing::Values(std::pair{144, "GDI"}, std::pair{192, "DirectX"}),
                          [](const auto& i) { return i.param.second + ("_" + std::to_string(i.param.first)); });
+
+// A 16-bit desktop: DirectX, whose Blt converts no pixel formats, gives way to GDI, and the frame is the
+// reference one as 5-6-5 shows it.
+TEST_F(WineWindow, SixteenBitDesktopShowsTheFrame) {
+  Assets a;
+  a.Scenery(), a.WriteAll(dir);
+  ASSERT_NO_FATAL_FAILURE(Launch(std::string(EXE_DIR) + "/mapwalk1.exe", "DirectX", "mapwalk1", "1024x768x16"));
+  const auto shows = [&] {
+    const std::vector<uint32_t> got = XwdArea(X("xwd -silent -id " + window), 320, 200);
+    for (int phase : {0, 1}) {
+      std::vector<uint32_t> want = Shown(ReferenceFrame(a, 2, 2, phase, true, 320, 200));
+      for (uint32_t& c : want) c = FiveSixFive(c);
+      if (want == got) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(Within(std::chrono::seconds(10), shows));
+  EndsOnEscape();
+}
 
 }  // namespace
