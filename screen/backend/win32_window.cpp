@@ -90,12 +90,15 @@ bool OnKey(UINT message, WPARAM vk, LPARAM lParam) {
   return vk == VK_F10 || vk == VK_MENU || code == CloseKey;
 }
 
-// A character: from the ANSI code page through UTF-16 to code page 437.
+// A character: from the ANSI code page through UTF-16 to code page 437 by
+// the system's conversion, which gives its substitute for what 437 lacks (€).
 void OnChar(WPARAM c, LPARAM lParam) {
   if (c > 255) return;
   const char byte = char(c);
   wchar_t wide = 0;
-  const uint8_t cp437 = MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1 ? UnicodeToCp437(wide) : 0;
+  char cp437 = 0;
+  if (MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1)
+    WideCharToMultiByte(437, 0, &wide, 1, &cp437, 1, nullptr, nullptr);
   for (int n = int(lParam & 0xFFFF); n > 0; --n) gWindow.keys.push_back(KeyCode(int8_t(cp437)));
 }
 

@@ -205,7 +205,9 @@ void ReadConsoleRecords(HANDLE handle) {
       const wchar_t wc = k.uChar.UnicodeChar;
       ConsoleKeyRecord r;
       r.down = k.bKeyDown != 0;
-      r.ch = UnicodeToCp437(wc);
+      char cp437 = 0;  // the system's conversion, with its substitute for what 437 lacks
+      if (wc != 0) WideCharToMultiByte(437, 0, &wc, 1, &cp437, 1, nullptr, nullptr);
+      r.ch = uint8_t(cp437);
       r.scan = k.wVirtualScanCode;
       r.vk = k.wVirtualKeyCode;
       r.state = ControlState(k.dwControlKeyState);
