@@ -165,8 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Wine, Backends,
 
 // The window's keys as InKey gives them, one key a line: main-row digits; the
 // keypad with Num Lock off then on; Shift+Tab its code before its character;
-// Alt+F4 and F10 nothing; the close button 255, "k"; "t" a UTF-8 title; é and € (typed through a keysym
-// of their own) code page 437's 130 and the system's substitute, "?".
+// Alt+F4 and F10 nothing; the close button 255, "k"; "t" a UTF-8 title.
 TEST_F(WineWindow, KeysOfTheWindowAndTheTitle) {
   ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE, "GDI", "keyecho"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window takes the focus
@@ -177,9 +176,8 @@ TEST_F(WineWindow, KeysOfTheWindowAndTheTitle) {
   XKeys(x.Name(), {"28"});  // t
   const auto titled = [&] { return X("xdotool getwindowname " + window) == "keyecho \u2665\n"; };
   EXPECT_TRUE(Within(std::chrono::seconds(5), titled));
-  X("xdotool type --delay 50 '\u00e9\u20ac'");
   ASSERT_NO_FATAL_FAILURE(EndsOnEscape());
-  EXPECT_EQ(Output(), "49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n130\n63\n27\n");
+  EXPECT_EQ(Output(), "49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n27\n");
 }
 
 // Keys piped in, no window: each program writes its SCRSHOT and ends with 0.
