@@ -191,6 +191,6 @@ void Unlock() { State().lock.unlock(); }
 
 }  // namespace
 
-extern const Backend kTermBackend = {"Term", Open, Close, Lock, Unlock, nullptr};
+extern const Backend kTermBackend = {"Term", Open, Close, Lock, Unlock, nullptr, false};
 
 }  // namespace scr

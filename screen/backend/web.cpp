@@ -175,7 +175,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   }, gPage.rgba.data(), f.width, last - first + 1, first);
 }
 
-extern const Backend kWebBackend = {"Web", Open, Close, Lock, Unlock, nullptr};
+extern const Backend kWebBackend = {"Web", Open, Close, Lock, Unlock, nullptr, false};
 
 }  // namespace scr
 
