@@ -171,6 +171,22 @@ try {
   await colours();
   titles.push(await page.title());
   check(titles.join('|') === 'Text demo|Text demo: hello \u00d7 1', `text: titles ${titles}`);
+  // A click and a touch on "Say hello" (page pixel 100, 104 through the canvas's CSS scale) say it again.
+  const [left, top, scale] = await page.$eval('#screen', (c) => {
+    const r = c.getBoundingClientRect();
+    return [r.left, r.top, r.width / c.width];
+  });
+  const [x, y] = [left + 100.5 * scale, top + 104.5 * scale];
+  for (const [press, lift] of [[() => page.mouse.down(), () => page.mouse.up()],
+    [() => page.touchscreen.touchStart(x, y), () => page.touchscreen.touchEnd()]]) {
+    await page.mouse.move(x, y);
+    await press();
+    await colours();
+    await lift();
+    await colours();
+    titles.push(await page.title());
+  }
+  check(titles.slice(2).join('|') === 'Text demo: hello \u00d7 2|Text demo: hello \u00d7 3', `text: clicks ${titles}`);
   await page.keyboard.press('Escape');
   await page.evaluate(() => window.stepFrame());
   check(await page.waitForSelector('body.ended', { timeout: 5000 }).then(() => true, () => false), 'text: Esc ends');

@@ -416,8 +416,8 @@ int32_t KeyReleased(int32_t scan);
 int32_t GetMouse(int32_t& x, int32_t& y, int32_t& wheel, int32_t& buttons);
 // Moves the pointer to page pixel x, y (cut to the page; kOmitted keeps that
 // coordinate) and shows (visible 1) or hides (0) it over the window (kOmitted
-// keeps it), at the Presenter's next pass. Returns 0, or -1 with no Screen or
-// on a back-end without a pointer.
+// keeps it), at the Presenter's next pass; a web page cannot move it. Returns
+// 0, or -1 with no Screen or on a back-end without a pointer.
 int32_t SetMouse(int32_t x, int32_t y, int32_t visible = kOmitted);
 
 // Paces a loop: returns when the next frame is due, one refresh period after
