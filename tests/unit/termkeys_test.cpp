@@ -36,6 +36,26 @@ Codes Decode(const std::string& bytes, bool byteByByte = false) {
   return out;
 }
 
+// Mouse reports, fed at once and byte by byte, give no key and leave the pointer: its cell, the buttons
+// held (a drag holds its button, a bare move none) and the wheel's steps.
+TEST(DecodeBytes, MouseReportsGiveThePointerAndNoKey) {
+  const std::pair<std::string, TermPointer> kCases[] = {
+      {"\x1b[<0;10;5M", {10, 5, 1, 0}}, {"\x1b[<0;1;1M\x1b[<2;3;4M\x1b[<1;3;4M", {3, 4, 7, 0}},
+      {"\x1b[<2;1;1M\x1b[<34;11;6M\x1b[<2;11;6m", {11, 6, 0, 0}}, {"\x1b[<0;1;1M\x1b[<35;2;2M", {2, 2, 0, 0}},
+      {"\x1b[<64;7;8M\x1b[<64;7;8M\x1b[<65;7;8M\x1b[<64;7;9M", {7, 9, 0, 2}}};
+  for (const auto& [bytes, want] : kCases)
+    for (bool byteByByte : {false, true}) {
+      TermKeyDecoder d;
+      Codes out;
+      for (size_t i = 0, step = byteByByte ? 1 : bytes.size(); i < bytes.size(); i += step)
+        d.Feed(reinterpret_cast<const uint8_t*>(bytes.data()) + i, step, out);
+      d.Feed(reinterpret_cast<const uint8_t*>("7"), 1, out);
+      TermPointer got;
+      EXPECT_TRUE(out == Codes{'7'} && d.TakePointer(got) && got == want && !d.TakePointer(got))
+          << testing::PrintToString(bytes) << byteByByte;
+    }
+}
+
 // Bytes -> keys, fed at once and byte by byte; each ends with the end of input.
 TEST(DecodeBytes, Sequences) {
   const std::pair<std::string, Codes> kCases[] = {

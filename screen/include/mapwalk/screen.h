@@ -411,13 +411,16 @@ int32_t KeyReleased(int32_t scan);
 // (through the window's scale, full screen's bars and line doubling), or -1,
 // -1 outside the page; `wheel` the wheel steps counted since the Screen
 // opened (a step up adds 1); `buttons` those held, 1 left, 2 right, 4 middle.
-// Returns 0, or -1 (with -1, -1, 0, 0) with no Screen or on a back-end
-// without a pointer (the windowless one).
+// In a terminal that reports the mouse, a cell counts as the page pixel at
+// its centre, and the position changes only with a button held. Returns 0, or
+// -1 (with -1, -1, 0, 0) with no Screen or on a back-end without a pointer
+// (the windowless one).
 int32_t GetMouse(int32_t& x, int32_t& y, int32_t& wheel, int32_t& buttons);
 // Moves the pointer to page pixel x, y (cut to the page; kOmitted keeps that
 // coordinate) and shows (visible 1) or hides (0) it over the window (kOmitted
-// keeps it), at the Presenter's next pass; a web page cannot move it. Returns
-// 0, or -1 with no Screen or on a back-end without a pointer.
+// keeps it), at the Presenter's next pass; a web page cannot move it, a
+// terminal can neither move nor hide it. Returns 0, or -1 with no Screen or on
+// a back-end without a pointer.
 int32_t SetMouse(int32_t x, int32_t y, int32_t visible = kOmitted);
 
 // Paces a loop: returns when the next frame is due, one refresh period after
