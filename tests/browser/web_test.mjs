@@ -172,18 +172,11 @@ try {
   titles.push(await page.title());
   check(titles.join('|') === 'Text demo|Text demo: hello \u00d7 1', `text: titles ${titles}`);
   // A click and a touch on "Say hello" (page pixel 100, 104 through the canvas's CSS scale) say it again.
-  const [left, top, scale] = await page.$eval('#screen', (c) => {
-    const r = c.getBoundingClientRect();
-    return [r.left, r.top, r.width / c.width];
-  });
-  const [x, y] = [left + 100.5 * scale, top + 104.5 * scale];
+  const [x, y] = await page.$eval('#screen', (c, r = c.getBoundingClientRect()) =>
+    [r.left + 100.5 * r.width / c.width, r.top + 104.5 * r.height / c.height]);
   for (const [press, lift] of [[() => page.mouse.down(), () => page.mouse.up()],
     [() => page.touchscreen.touchStart(x, y), () => page.touchscreen.touchEnd()]]) {
-    await page.mouse.move(x, y);
-    await press();
-    await colours();
-    await lift();
-    await colours();
+    for (const step of [() => page.mouse.move(x, y), press, colours, lift, colours]) await step();  // a frame each
     titles.push(await page.title());
   }
   check(titles.slice(2).join('|') === 'Text demo: hello \u00d7 2|Text demo: hello \u00d7 3', `text: clicks ${titles}`);

@@ -129,9 +129,8 @@ TEST_F(ScreenTest, RefusalsAndTheirErrorNumbers) {
   ASSERT_EQ(ScreenMode(7, 0, 1, -1), 0);
   for (int open : {1, 0}) {  // the windowless back-end has no pointer, and nor has no Screen
     int32_t m[4] = {5, 5, 5, 5};
-    EXPECT_EQ(GetMouse(m[0], m[1], m[2], m[3]), -1) << open;
-    EXPECT_EQ(std::vector<int32_t>(m, m + 4), std::vector<int32_t>({-1, -1, 0, 0})) << open;
-    EXPECT_EQ(SetMouse(1, 1, 0), -1) << open;
+    EXPECT_TRUE(GetMouse(m[0], m[1], m[2], m[3]) == -1 && SetMouse(1, 1, 0) == -1 &&
+                std::vector<int32_t>(m, m + 4) == std::vector<int32_t>({-1, -1, 0, 0})) << open;
     ScreenMode(0);
   }
 }
