@@ -1,9 +1,10 @@
-// keyboard.cpp - the key rings, InKey, key strings and the console keyboard.
+// keyboard.cpp - the key rings, InKey, key strings, the console keyboard and the pointer.
 //
 // While a Screen is open its Presenter posts into the window ring (under the
 // platform lock) and InKey pops from it under LockScreen. Otherwise InKey
 // reads the console itself: standard input, a terminal in raw mode, a pipe or
 // a file decoded into keys, or a console's key records.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -135,5 +136,39 @@ int32_t TakeKeyEdge(int32_t scan, uint8_t bit) {
 
 int32_t KeyPressed(int32_t scan) { return TakeKeyEdge(scan, 1); }
 int32_t KeyReleased(int32_t scan) { return TakeKeyEdge(scan, 2); }
+
+int32_t GetMouse(int32_t& x, int32_t& y, int32_t& wheel, int32_t& buttons) {
+  x = y = -1;
+  wheel = buttons = 0;
+  Screen* s = gLayer.screen;
+  if (!s || !s->backend->pointer) return -1;
+  LockScreen();  // the Presenter writes the pointer under the platform lock
+  if (s->pointerX >= 0) {
+    x = s->pointerX;
+    y = s->pointerRow / s->lineMultiplier;
+  }
+  wheel = s->wheel;
+  buttons = s->buttons;
+  UnlockScreen(1, 0);
+  return 0;
+}
+
+int32_t SetMouse(int32_t x, int32_t y, int32_t visible) {
+  Screen* s = gLayer.screen;
+  if (!s || !s->backend->pointer) return -1;
+  LockScreen();
+  // An omitted coordinate stays where the pointer is (the page's edge when it is off the page).
+  if (x != kOmitted || y != kOmitted) {
+    const int32_t m = s->lineMultiplier;
+    if (x == kOmitted) x = s->pointerX < 0 ? 0 : s->pointerX;
+    if (y == kOmitted) y = s->pointerRow < 0 ? 0 : s->pointerRow / m;
+    s->moveX = std::clamp(x, 0, s->width - 1);
+    s->moveRow = std::clamp(y, 0, s->height - 1) * m;
+    s->pointerMove = true;
+  }
+  if (visible != kOmitted) s->pointerShown = visible != 0;
+  UnlockScreen(1, 0);
+  return 0;
+}
 
 }  // namespace scr

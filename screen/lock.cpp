@@ -67,6 +67,12 @@ bool TakeChanges(Frame& frame) {
   frame.titleChanged = shown->titleChanged;
   if (shown->titleChanged) frame.title = s.title;
   shown->titleChanged = false;
+  frame.pointerMove = shown->pointerMove;
+  frame.pointerX = s.moveX;
+  frame.pointerRow = s.moveRow;
+  frame.pointerShown = s.pointerShown;
+  shown->pointerMove = false;
+  shown->pointerShown = -1;
   frame.paletteChanged = shown->coloursChanged;
   if (shown->coloursChanged) {
     for (int32_t i = 0; i < 256; ++i) {  // red + green * 256 + blue * 65536 -> 0xRRGGBB
@@ -110,6 +116,16 @@ void SetKeyStates(const uint8_t held[128]) {
 
 void PostKeyEdge(int32_t scan, bool down) {
   if (gLayer.shown && scan >= 0 && scan < 128) gLayer.shown->keyEdges[scan] |= down ? 1 : 2;
+}
+
+void SetPointer(int32_t x, int32_t row, int32_t buttons, int32_t wheelSteps) {
+  Screen* s = gLayer.shown;
+  if (!s) return;
+  const bool inside = x >= 0 && x < s->width && row >= 0 && row < s->windowHeight;
+  s->pointerX = inside ? x : -1;
+  s->pointerRow = inside ? row : -1;
+  s->buttons = buttons;
+  s->wheel += wheelSteps;
 }
 
 void FrameRowToRgb(const Frame& f, int32_t y, uint32_t* out) {

@@ -78,6 +78,13 @@ struct Screen {
   // Since the last KeyPressed / KeyReleased of each scan code: bit 0 the key
   // went down, bit 1 it went up.
   uint8_t keyEdges[128] = {};
+  // The pointer as the Presenter last saw it: x and the window row over the
+  // picture (-1, -1 outside it), the wheel's running count and the buttons.
+  int32_t pointerX = -1, pointerRow = -1, wheel = 0, buttons = 0;
+  // SetMouse's requests, for the Presenter's next pass: a move to x and window
+  // row, and the pointer shown (1) or hidden (0), -1 for no change.
+  bool pointerMove = false;
+  int32_t moveX = 0, moveRow = 0, pointerShown = -1;
 };
 
 // ---------------------------------------------------------------------------

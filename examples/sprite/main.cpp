@@ -3,7 +3,8 @@
 // a terminal or headless), a shadow is XOR-ed under it and the sprite OR-ed on
 // top, both drawn as discs and captured into images, a sun shines in the sky,
 // C fades the sky to its next colour through the palette, and WaitFrame paces
-// the loop at one frame per refresh instead of spinning a processor. Esc ends it.
+// the loop at one frame per refresh instead of spinning a processor. While the
+// left mouse button is held the sprite follows the pointer. Esc ends it.
 #include <mapwalk/screen.h>
 
 #include <algorithm>
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
     if (fade < kFadeFrames) FadeStep(1, fadeFrom, fadeTo, ++fade);
     x = std::clamp(x + Step(k, Key::Left, Key::Right, Scan::Left, Scan::Right), 0, 320 - kSize);
     y = std::clamp(y + Step(k, Key::Up, Key::Down, Scan::Up, Scan::Down), 0, 200 - kSize);
+    int32_t mx, my, wheel, buttons;
+    if (GetMouse(mx, my, wheel, buttons) == 0 && (buttons & 1) && mx >= 0) {  // centred on the pointer
+      x = std::clamp(mx - kSize / 2, 0, 320 - kSize);
+      y = std::clamp(my - kSize / 2, 0, 200 - kSize);
+    }
 
     DrawLine(nullptr, 0, 0, 319, 149, 1, LineShape::FilledBox);    // sky
     DrawCircle(nullptr, 270, 36, 16, 14, 1, 0, 0, 1);             // the sun, its rays an outline around it

@@ -1,8 +1,9 @@
 // Text on the screen layer: a title screen in the 8 x 16 font, then a score
 // line redrawn every frame with DrawText at scale 2, a menu moved with the
-// arrow keys and chosen with Enter, and a message log that scrolls in a text
-// view; the window's title counts the hellos. Esc ends it. In a browser page the same frame runs once per animation
-// frame instead of in a loop.
+// arrow keys or the mouse's wheel and chosen with Enter or a click, and a
+// message log that scrolls in a text view; the window's title counts the
+// hellos. Esc ends it. In a browser page the same frame runs once per
+// animation frame instead of in a loop.
 #include <mapwalk/screen.h>
 
 #include <string>
@@ -22,6 +23,8 @@ constexpr int kItems = 5;
 struct Demo {
   bool title = true;
   int selected = 0, colour = 0, said = 0;
+  int32_t wheel = 0, buttons = 0;  // the mouse's, as last seen
+  int32_t x = -1, y = -1;          // where the left button was last seen held
   double start = 0;
 };
 
@@ -72,6 +75,15 @@ void Log(const Demo& d, const KeyString& text) {
 bool Frame(Demo& d) {
   const KeyString k = InKey();
   if (k == Key::Esc) return false;
+  int32_t x, y, wheel, buttons;
+  GetMouse(x, y, wheel, buttons);
+  // Letting go of the left button (a finger: it leaves the page then) over a menu item (see DrawFrame)
+  // chooses it and does it.
+  if (buttons & 1) d.x = x, d.y = y;
+  const int item = d.x >= 28 && d.x <= 259 && d.y >= 94 ? (d.y - 94) / 20 : kItems;
+  const bool clicked = (d.buttons & 1) && !(buttons & 1) && item < kItems;
+  const int steps = wheel - d.wheel;  // up: the item above
+  d.wheel = wheel, d.buttons = buttons;
   if (d.title) {
     if (!k.empty()) {
       d.title = false;
@@ -79,9 +91,11 @@ bool Frame(Demo& d) {
       DrawPlayfield();
       Log(d, "Welcome. The log scrolls when it is full.");
     }
-  } else if (k == Key::Up || k == Key::Down) {
-    d.selected = (d.selected + (k == Key::Up ? kItems - 1 : 1)) % kItems;
-  } else if (k == Key::Enter) {
+  } else if (k == Key::Up || k == Key::Down || steps != 0) {
+    const int move = (k == Key::Up ? -1 : k == Key::Down ? 1 : 0) - steps;
+    d.selected = ((d.selected + move) % kItems + kItems) % kItems;
+  } else if (k == Key::Enter || clicked) {
+    if (clicked) d.selected = item;
     switch (d.selected) {
       case 0:
         Log(d, "Hello number " + std::to_string(++d.said) + FromUtf8(" ☺"));

@@ -40,6 +40,8 @@ struct Backend {
   // Optional: called by InKey, under the platform lock, when the window ring
   // is empty. For back-ends without a Presenter that posts keys (Null).
   void (*pollKeys)();
+  // Whether it follows a pointer (SetPointer) and carries out SetMouse's requests.
+  bool pointer;
 };
 
 // Picks and opens a back-end for a Screen: flags -1 or SCRBK "null" give the
@@ -76,6 +78,11 @@ struct Frame {
   bool paletteChanged = false;
   std::string title;          // the window's title (UTF-8), when titleChanged
   bool titleChanged = false;  // set by the last TakeChanges
+  // SetMouse's requests taken by the last TakeChanges: a move to column
+  // pointerX, window row pointerRow (when pointerMove), and the pointer shown
+  // (1) or hidden (0), -1 for no change.
+  bool pointerMove = false;
+  int32_t pointerX = 0, pointerRow = 0, pointerShown = -1;
 };
 
 // Takes the shown colours when they changed, the title when it changed and the
@@ -93,6 +100,10 @@ void SetKeyStates(const uint8_t held[128]);
 // A key seen going down (not an auto-repeat) or up by its event, so that a
 // tap shorter than a pass, which no table shows, is still counted.
 void PostKeyEdge(int32_t scan, bool down);
+// The pointer: x and row in the picture's pixels (page columns, window rows;
+// anywhere outside it when it is off the picture), the buttons held (1 left,
+// 2 right, 4 middle) and the wheel steps since the last call (up positive).
+void SetPointer(int32_t x, int32_t row, int32_t buttons, int32_t wheelSteps);
 
 // Converts window row y of the frame to 0xRRGGBB pixels (width of them).
 // Needs no lock: it reads only the Presenter's own frame.

@@ -239,6 +239,7 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 
 }  // namespace
 
-extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
+extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend,
+                                        LockWindowBackend, UnlockWindowBackend, nullptr, false};
 
 }  // namespace scr

@@ -94,6 +94,7 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 
 }  // namespace
 
-extern const Backend kGdiBackend = {"GDI", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
+extern const Backend kGdiBackend = {"GDI", Open, CloseWindowBackend,
+                                    LockWindowBackend, UnlockWindowBackend, nullptr, false};
 
 }  // namespace scr

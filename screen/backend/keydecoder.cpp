@@ -27,7 +27,36 @@ struct TermKey {
 struct KeySink {
   std::vector<KeyCode>& codes;
   bool windowRules;
+  TermPointer& pointer;
+  bool& pointerSeen;
 };
+
+// An SGR mouse report's parameters p[0..n) ("b;column;row"), pressed with M, released with m.
+void DecodeMouse(const uint8_t* p, size_t n, bool press, KeySink& out) {
+  int v[3] = {0, 0, 0}, count = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] == ';') {
+      if (++count > 2) return;
+    } else if (p[i] >= '0' && p[i] <= '9' && v[count] < 100000) {
+      v[count] = v[count] * 10 + (p[i] - '0');
+    } else {
+      return;
+    }
+  }
+  if (count != 2) return;
+  TermPointer& t = out.pointer;
+  t.column = v[1], t.row = v[2];
+  static constexpr int32_t kBit[4] = {1, 4, 2, 0};  // left, middle, right, none
+  const int32_t bit = kBit[v[0] & 3];
+  if (v[0] & 64) {
+    if ((v[0] & 3) < 2) t.wheel += (v[0] & 3) == 0 ? 1 : -1;
+  } else if (v[0] & 32) {
+    t.buttons = bit ? t.buttons | bit : 0;  // a drag holds its button; a bare move holds none
+  } else {
+    t.buttons = press ? t.buttons | bit : t.buttons & ~bit;
+  }
+  out.pointerSeen = true;
+}
 
 // Appends the key path's code (when above 255) and then the character (when
 // there is one and Alt is not held).
@@ -283,6 +312,10 @@ size_t ParseSequence(const uint8_t* s, size_t n, bool final, uint32_t extra,
     if (n < 5) return final ? n : 0;
     return 5;
   }
+  if (s[1] == '<' && (fin == 'M' || fin == 'm') && paramEnd == i) {
+    DecodeMouse(s + 2, paramEnd - 2, fin == 'M', out);
+    return i + 1;
+  }
   if (paramEnd == i) DecodeCsi(s + 1, paramEnd - 1, fin, extra, out);
   return i + 1;
 }
@@ -357,7 +390,7 @@ size_t ParseOne(const uint8_t* b, size_t n, bool final, KeySink& out) {
 
 
 void TermKeyDecoder::Decode(bool final, std::vector<KeyCode>& codes) {
-  KeySink out{codes, windowRules_};
+  KeySink out{codes, windowRules_, pointer_, pointerSeen_};
   size_t at = 0;
   while (at < count_) {
     const size_t used = ParseOne(held_ + at, count_ - at, final, out);
@@ -377,6 +410,14 @@ void TermKeyDecoder::Feed(const uint8_t* data, size_t n, std::vector<KeyCode>& o
     Decode(false, out);
     if (count_ == kMaxHeld) Decode(true, out);  // an endless sequence: give it up
   }
+}
+
+bool TermKeyDecoder::TakePointer(TermPointer& pointer) {
+  if (!pointerSeen_) return false;
+  pointer = pointer_;
+  pointer_.wheel = 0;
+  pointerSeen_ = false;
+  return true;
 }
 
 void TermKeyDecoder::Flush(std::vector<KeyCode>& out) {

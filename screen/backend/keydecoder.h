@@ -28,7 +28,11 @@
 //                      taken as the keypad with Num Lock on, so the digit
 //                      keys give "0".."9" (the walker moves with them),
 //                      * + , - . / Enter and = their characters
-// Other complete CSI / SS3 sequences (focus, mouse, reports) give no key.
+//   ESC [ < b ; column ; row M / m     a mouse report (xterm's SGR form:
+//                      b's low bits 0 left, 1 middle, 2 right, 3 none, +32
+//                      motion, 64 / 65 wheel up / down; M press, m release):
+//                      no key, it updates the pointer (TakePointer)
+// Other complete CSI / SS3 sequences (focus, other mouse forms, reports) give no key.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +46,13 @@ namespace scr {
 // ---------------------------------------------------------------------------
 // Decoder: bytes in, KeyCodes out
 // ---------------------------------------------------------------------------
+
+// The pointer as mouse reports leave it: its 1-based terminal cell, the
+// buttons held (1 left, 2 right, 4 middle) and wheel steps (up positive).
+struct TermPointer {
+  int32_t column = 0, row = 0, buttons = 0, wheel = 0;
+  bool operator==(const TermPointer&) const = default;
+};
 
 class TermKeyDecoder {
  public:
@@ -65,6 +76,9 @@ class TermKeyDecoder {
   // While on, keys follow a window's rules: keys pressed with Alt (and not
   // Ctrl) and F10 give nothing; otherwise the console's.
   void SetWindowRules(bool on) { windowRules_ = on; }
+  // The pointer after the reports decoded since the last call, false when
+  // none came; the wheel steps are counted from that call.
+  bool TakePointer(TermPointer& pointer);
 
  private:
   static constexpr size_t kMaxHeld = 64;  // longer unfinished sequences are dropped
@@ -73,6 +87,8 @@ class TermKeyDecoder {
   size_t count_ = 0;
   double since_ = 0;
   bool windowRules_ = false;
+  TermPointer pointer_;
+  bool pointerSeen_ = false;
 };
 
 }  // namespace scr

@@ -47,6 +47,6 @@ void PollKeys() {
 
 }  // namespace
 
-extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, PollKeys};
+extern const Backend kNullBackend = {"Null", Open, Close, Lock, Unlock, PollKeys, false};
 
 }  // namespace scr

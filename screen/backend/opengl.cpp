@@ -122,6 +122,7 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 
 }  // namespace
 
-extern const Backend kOpenGlBackend = {"OpenGL", Open, CloseWindowBackend, LockWindowBackend, UnlockWindowBackend, nullptr};
+extern const Backend kOpenGlBackend = {"OpenGL", Open, CloseWindowBackend,
+                                       LockWindowBackend, UnlockWindowBackend, nullptr, false};
 
 }  // namespace scr

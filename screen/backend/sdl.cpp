@@ -50,6 +50,8 @@ struct Presenter {
   bool fullscreen = false;
   uint32_t lastKeyMod = 0;
   bool lastKeySystem = false;
+  int32_t buttons = 0;  // the pointer's buttons held: 1 left, 2 right, 4 middle
+  int32_t wheelSteps = 0;  // wheel steps (up positive) seen in this pass
   std::vector<SDL_Event> pending;
   std::string failure;  // why its start failed, read by open once the thread has answered
 };
@@ -159,6 +161,37 @@ bool CreateWindow(bool fullscreen) {
   return true;
 }
 
+// The picture's place in the window as the renderer lays it out at an
+// integer logical size: its whole scale and the bars' widths left and top.
+struct Placement {
+  int32_t scale, left, top;
+};
+
+Placement PicturePlacement() {
+  Presenter& p = gPresenter;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(p.window, &w, &h);
+  const int32_t scale = std::max(1, std::min(w / p.width, h / p.height));
+  return {scale, (w - p.width * scale) / 2, (h - p.height * scale) / 2};
+}
+
+// The picture's pixel under window point wx, wy (-1 for a coordinate left of or above it).
+void WindowToPicture(const Placement& at, int32_t wx, int32_t wy, int32_t& x, int32_t& row) {
+  x = wx >= at.left ? (wx - at.left) / at.scale : -1;
+  row = wy >= at.top ? (wy - at.top) / at.scale : -1;
+}
+
+// SetMouse's requests: the pointer to the centre of the picture's pixel, shown or hidden.
+void ApplyPointerRequests() {
+  Presenter& p = gPresenter;
+  if (p.frame.pointerMove) {
+    const Placement at = PicturePlacement();
+    SDL_WarpMouseInWindow(p.window, at.left + p.frame.pointerX * at.scale + at.scale / 2,
+                          at.top + p.frame.pointerRow * at.scale + at.scale / 2);
+  }
+  if (p.frame.pointerShown >= 0) SDL_ShowCursor(p.frame.pointerShown ? SDL_ENABLE : SDL_DISABLE);
+}
+
 bool IsKeypadDigit(SDL_Scancode sc) {
   return (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_0) || sc == SDL_SCANCODE_KP_PERIOD;
 }
@@ -225,6 +258,16 @@ void HandleEvent(const SDL_Event& e, const SDL_Event* next, PassRequests& req) {
       for (int i = 0; i < n; ++i) PostWindowKey(codes[i]);
       break;
     }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      const int32_t b = e.button.button;
+      const int32_t bit = b == SDL_BUTTON_LEFT ? 1 : b == SDL_BUTTON_RIGHT ? 2 : b == SDL_BUTTON_MIDDLE ? 4 : 0;
+      p.buttons = e.type == SDL_MOUSEBUTTONDOWN ? p.buttons | bit : p.buttons & ~bit;
+      break;
+    }
+    case SDL_MOUSEWHEEL:
+      p.wheelSteps += e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      break;
     case SDL_KEYUP:
       p.lastKeyMod = e.key.keysym.mod;  // Alt let go before a close request counts
       break;
@@ -280,6 +323,13 @@ void Pass() {
   const Uint8* keys = SDL_GetKeyboardState(&keyCount);
   uint8_t held[128];
   SdlRefreshKeyState(keys, keyCount, held);
+  // The pointer's window position as SDL tracks it (motion events carry
+  // coordinates already cut to the picture by the renderer, bars lost).
+  int wx = -1, wy = -1;
+  if (SDL_GetMouseFocus() == p.window) SDL_GetMouseState(&wx, &wy);
+  int32_t pointerX, pointerRow;
+  WindowToPicture(PicturePlacement(), wx, wy, pointerX, pointerRow);
+  p.wheelSteps = 0;
 
   bool changed;
   {
@@ -287,6 +337,7 @@ void Pass() {
     for (size_t i = 0; i < p.pending.size(); ++i)
       HandleEvent(p.pending[i], i + 1 < p.pending.size() ? &p.pending[i + 1] : nullptr, req);
     if (p.active) SetKeyStates(held);
+    SetPointer(pointerX, pointerRow, p.buttons, p.wheelSteps);
     if (req.toggleFullScreen) MarkAllRowsDirty();  // the new window shows the whole page
     changed = TakeChanges(p.frame);
   }
@@ -296,6 +347,7 @@ void Pass() {
     req.presentAll = true;
   }
   if (p.frame.titleChanged) SDL_SetWindowTitle(p.window, p.frame.title.c_str());
+  ApplyPointerRequests();
   if (changed && p.frame.height == p.height && p.frame.width == p.width) {
     int32_t first = p.frame.paletteChanged ? 0 : p.frame.firstDirty;
     int32_t last = p.frame.paletteChanged ? p.height - 1 : p.frame.lastDirty;
@@ -362,6 +414,7 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
   p.frame = Frame{};
   p.active = p.fullscreen = p.lastKeySystem = false;
   p.lastKeyMod = 0;
+  p.buttons = 0;
   p.failure.clear();
   if (p.thread.Start(StartWindow, Pass, FinishWindow)) return 0;
   reason = p.failure.empty() ? "the Presenter thread cannot start" : p.failure;
@@ -373,7 +426,7 @@ void Unlock() { gPresenter.lock.unlock(); }
 
 }  // namespace
 
-extern const Backend kSdlBackend = {"SDL", Open, Close, Lock, Unlock, nullptr};
+extern const Backend kSdlBackend = {"SDL", Open, Close, Lock, Unlock, nullptr, true};
 
 }  // namespace scr
 

@@ -11,7 +11,9 @@
 // settings) on close, at exit, on the signals that end the process and on
 // an uncaught exception (terminal.h), each time after the Presenter's write
 // under way; on Ctrl+Z before stopping, and once continued in the foreground
-// the Presenter draws the whole picture again.
+// the Presenter draws the whole picture again. The mouse reports button
+// presses, drags and the wheel (xterm's modes 1000, 1002 and 1006) while the
+// picture is up; a report's cell counts as the page pixel at its centre.
 #include <strings.h>
 #include <unistd.h>
 
@@ -33,10 +35,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char kEnterBytes[] = "\x1b[?1049h\x1b[?25l\x1b[0m\x1b[2J";
-constexpr char kLeaveBytes[] = "\x1b[0m\x1b[2J\x1b[?25h\x1b[?1049l";
+constexpr char kEnterBytes[] = "\x1b[?1049h\x1b[?25l\x1b[0m\x1b[2J\x1b[?1000h\x1b[?1002h\x1b[?1006h";
+constexpr char kLeaveBytes[] = "\x1b[?1006l\x1b[?1002l\x1b[?1000l\x1b[0m\x1b[2J\x1b[?25h\x1b[?1049l";
 // What the exit and signal restore writes while the picture is up.
-constexpr char kRestoreBytes[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
+constexpr char kRestoreBytes[] = "\x1b[?1006l\x1b[?1002l\x1b[?1000l\x1b[0m\x1b[?25h\x1b[?1049l";
 constexpr auto kPicturePeriod = std::chrono::milliseconds(33);
 
 // What the Presenter keeps between passes (its thread's own).
@@ -95,6 +97,12 @@ void Pass() {
   TermKeyReader& reader = StdinKeys();
   reader.Poll();
   for (KeyCode code; reader.Take(code);) p.keys.push_back(code);
+  TermPointer mouse;
+  const bool moved = p.encoder.configured() && reader.TakePointer(mouse);  // kept until the picture is placed
+  // The page pixel at the centre of the cell: a cell is factor columns wide and two blocks of factor rows high.
+  const termpic::Layout& at = p.encoder.layout();
+  const int32_t x = (mouse.column - 1 - at.left) * at.factor + at.factor / 2;
+  const int32_t row = (mouse.row - 1 - at.top) * 2 * at.factor + at.factor;
   // The terminal is gone: end as the console keyboard does on a hang-up,
   // rather than run on with nothing to show on and nothing to read.
   if (reader.HungUp()) TermHangUp();
@@ -104,6 +112,7 @@ void Pass() {
     std::lock_guard<std::mutex> g(st.lock);
     changed = TakeChanges(p.frame);
     for (KeyCode code : p.keys) PostWindowKey(code);
+    if (moved) SetPointer(x, row, mouse.buttons, mouse.wheel);
     p.keys.clear();
   }
 
@@ -191,6 +200,6 @@ void Unlock() { State().lock.unlock(); }
 
 }  // namespace
 
-extern const Backend kTermBackend = {"Term", Open, Close, Lock, Unlock, nullptr};
+extern const Backend kTermBackend = {"Term", Open, Close, Lock, Unlock, nullptr, true};
 
 }  // namespace scr

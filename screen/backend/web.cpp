@@ -5,7 +5,9 @@
 // then does the Presenter's work: the dirty rows, through the shown colours,
 // onto the canvas. The platform lock is a plain flag, as on the windowless
 // back-end. Keys come from the page's keyboard events (the on-screen keypad
-// sends such events too) through the window's key rules.
+// sends such events too) through the window's key rules. The pointer is
+// the page's pointer events over the canvas only (a touch counts as the left
+// button, so the keypad keeps its touches); a page cannot move it.
 #ifdef __EMSCRIPTEN__
 
 #include <emscripten.h>
@@ -139,16 +141,46 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
   emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnKey);
   emscripten_set_focus_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnFocus);
   emscripten_set_blur_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, OnFocus);
+  EM_ASM({
+    const c = Module['canvas'];
+    // The canvas pixel under the pointer, through the canvas's CSS size; its buttons are ours (1, 2, 4).
+    const post = (e, steps, off) => {
+      const r = c.getBoundingClientRect();
+      const x = off ? -1 : Math.floor((e.clientX - r.left) * c.width / r.width);
+      Module['_WebPointer'](x, off ? -1 : Math.floor((e.clientY - r.top) * c.height / r.height), e.buttons & 7, steps);
+    };
+    const wheel = (e) => (e.preventDefault(), post(e, Math.sign(-e.deltaY), false));
+    const h = Module['pointerHandlers'] = {};  // (no comma outside brackets: EM_ASM is a macro)
+    h.pointermove = h.pointerdown = h.pointerup = (e) => post(e, 0, false);
+    h.pointerleave = h.pointercancel = (e) => post(e, 0, true);
+    h.wheel = wheel;
+    c.style.touchAction = 'none';  // a finger on the canvas neither scrolls nor zooms the page
+    for (const k in h) c.addEventListener(k, h[k], {passive: false});
+  });
   return 0;
 }
 
 void Close() {
-  EM_ASM({ Module['postMainLoop'] = null; });
+  EM_ASM({
+    Module['postMainLoop'] = null;
+    const c = Module['canvas'];
+    const h = Module['pointerHandlers'] || {};
+    for (const k in h) c.removeEventListener(k, h[k], {passive: false});
+    Module['pointerHandlers'] = null;
+    c.style.cursor = '';
+  });
   emscripten_html5_remove_all_event_listeners();
   gPage.frame = Frame{};
 }
 
 }  // namespace
+
+// A pointer event on the canvas: x and row in canvas pixels (-1, -1 when it left).
+extern "C" EMSCRIPTEN_KEEPALIVE void WebPointer(int32_t x, int32_t row, int32_t buttons, int32_t steps) {
+  gPage.locked = true;
+  SetPointer(x, row, buttons, steps);
+  gPage.locked = false;
+}
 
 // The Presenter's work, after each run of the program's loop body: the
 // changed rows (all of them after a palette change) onto the canvas.
@@ -158,6 +190,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   const bool changed = TakeChanges(f);
   gPage.locked = false;
   if (f.titleChanged) EM_ASM({ document.title = UTF8ToString($0); }, f.title.c_str());
+  if (f.pointerShown >= 0) EM_ASM({ Module['canvas'].style.cursor = $0 ? '' : 'none'; }, f.pointerShown);
   if (!changed) return;
   const int32_t first = f.paletteChanged ? 0 : f.firstDirty;
   const int32_t last = f.paletteChanged ? f.height - 1 : f.lastDirty;
@@ -175,7 +208,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   }, gPage.rgba.data(), f.width, last - first + 1, first);
 }
 
-extern const Backend kWebBackend = {"Web", Open, Close, Lock, Unlock, nullptr};
+extern const Backend kWebBackend = {"Web", Open, Close, Lock, Unlock, nullptr, true};
 
 }  // namespace scr
 

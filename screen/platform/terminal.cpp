@@ -139,6 +139,11 @@ bool TermKeyReader::Take(KeyCode& code) {
 
 bool TermKeyReader::HungUp() { return hungUp_.load(); }
 
+bool TermKeyReader::TakePointer(TermPointer& pointer) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return decoder_.TakePointer(pointer);
+}
+
 namespace {
 // Whether standard input was open when the program started: if it was closed,
 // descriptor 0 may later belong to some file the program opened, whose bytes

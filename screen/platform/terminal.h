@@ -33,6 +33,8 @@ class TermKeyReader {
   void Reset(int fd, bool rawIfTerminal);
   // Keys decoded from now on follow a window's rules (see TermKeyDecoder).
   void SetWindowRules(bool on);
+  // The pointer after the mouse reports read since the last call (false: none came).
+  bool TakePointer(TermPointer& pointer);
 
  private:
   void PollLocked();

@@ -171,6 +171,15 @@ try {
   await colours();
   titles.push(await page.title());
   check(titles.join('|') === 'Text demo|Text demo: hello \u00d7 1', `text: titles ${titles}`);
+  // A click and a touch on "Say hello" (page pixel 100, 104 through the canvas's CSS scale) say it again.
+  const [x, y] = await page.$eval('#screen', (c, r = c.getBoundingClientRect()) =>
+    [r.left + 100.5 * r.width / c.width, r.top + 104.5 * r.height / c.height]);
+  for (const [press, lift] of [[() => page.mouse.down(), () => page.mouse.up()],
+    [() => page.touchscreen.touchStart(x, y), () => page.touchscreen.touchEnd()]]) {
+    for (const step of [() => page.mouse.move(x, y), press, colours, lift, colours]) await step();  // a frame each
+    titles.push(await page.title());
+  }
+  check(titles.slice(2).join('|') === 'Text demo: hello \u00d7 2|Text demo: hello \u00d7 3', `text: clicks ${titles}`);
   await page.keyboard.press('Escape');
   await page.evaluate(() => window.stepFrame());
   check(await page.waitForSelector('body.ended', { timeout: 5000 }).then(() => true, () => false), 'text: Esc ends');

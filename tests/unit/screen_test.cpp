@@ -126,6 +126,13 @@ TEST_F(ScreenTest, RefusalsAndTheirErrorNumbers) {
   EXPECT_TRUE(ScreenMode(0) == 0 && ScreenMode(0) == 0);  // the second with nothing open
   EXPECT_EQ(SetPages(-1, -1), -1) << "no Screen";
   EXPECT_EQ(GraphicsPageCopy(1, 0), 1);
+  ASSERT_EQ(ScreenMode(7, 0, 1, -1), 0);
+  for (int open : {1, 0}) {  // the windowless back-end has no pointer, and nor has no Screen
+    int32_t m[4] = {5, 5, 5, 5};
+    EXPECT_TRUE(GetMouse(m[0], m[1], m[2], m[3]) == -1 && SetMouse(1, 1, 0) == -1 &&
+                std::vector<int32_t>(m, m + 4) == std::vector<int32_t>({-1, -1, 0, 0})) << open;
+    ScreenMode(0);
+  }
 }
 
 // The detail names the refusing call and its numbers; success and SetError(0) empty it, and calls that
@@ -165,7 +172,8 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
     const std::string detail = ErrorDetail();
     EXPECT_EQ(detail.empty(), c.words.empty()) << detail;
     for (const std::string& w : c.words) EXPECT_NE(detail.find(w), std::string::npos) << w << " in " << detail;
-    PutPixel(nullptr, 1, 1, 3), KeyHeld(1), Timer();
+    int32_t m[4];
+    PutPixel(nullptr, 1, 1, 3), KeyHeld(1), Timer(), GetMouse(m[0], m[1], m[2], m[3]);
     EXPECT_EQ(ErrorDetail(), detail);
   }
 }

@@ -13,6 +13,7 @@
 
 #include "backend/backend.h"
 #include "backend/term_picture.h"
+#include "platform/terminal.h"
 #include "colours.h"
 #include "screen.h"
 #include "testing.h"
@@ -242,17 +243,24 @@ TEST(TermBackend, RefusesWhenStandardOutputIsNotATerminal) {
 
 // In a pseudo-terminal the Term back-end shows every changed row: after the first picture one row
 // alone, then two far apart; a one-pixel change costs the bytes of about one cell, not a row. The
-// 16 colours arrive as 24-bit values, or without COLORTERM as the nearest of xterm's 256.
+// 16 colours arrive as 24-bit values, or without COLORTERM as the nearest of xterm's 256. Mouse reports
+// typed in give the page pixel at the centre of their 1-based cell, -1, -1 off the picture, the buttons
+// and the wheel; they are asked for while the picture is up, and no longer after.
 TEST(TermBackend, ShowsEveryChangedRowAndTheSixteenColoursInAPseudoTerminal) {
   winsize size{};
   size.ws_row = 24, size.ws_col = 80;
   int master, terminal;
   ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, &size), 0);
   fcntl(master, F_SETFL, O_NONBLOCK);
-  const int saved = dup(STDOUT_FILENO);
-  dup2(terminal, STDOUT_FILENO);
+  const int saved = dup(STDOUT_FILENO), savedIn = dup(STDIN_FILENO);
+  dup2(terminal, STDOUT_FILENO), dup2(terminal, STDIN_FILENO);
+  StdinKeys().Reset(STDIN_FILENO, true);
   setenv("SCRBK", "term", 1);
-  std::string failures;  // reported once standard output is back
+  std::string failures, raw;  // reported once standard output is back
+  const std::pair<std::string, std::array<int32_t, 4>> kReports[] = {  // x, y, wheel, buttons
+      {"\x1b[<0;10;4M", {1, 3, 0, 1}}, {"\x1b[<2;72;22M", {63, 39, 0, 3}},
+      {"\x1b[<32;9;3M\x1b[<0;9;3m\x1b[<2;9;3m", {0, 1, 0, 0}},
+      {"\x1b[<64;9;3M\x1b[<64;9;3M\x1b[<65;9;3M\x1b[<35;8;3M", {-1, -1, 1, 0}}};
   for (bool trueColour : {true, false}) {
     setenv("COLORTERM", trueColour ? "truecolor" : "", 1);
     Term t(80, 24);  // the 64 x 40 page shows unscaled in 64 x 20 cells from (8, 2)
@@ -260,7 +268,8 @@ TEST(TermBackend, ShowsEveryChangedRowAndTheSixteenColoursInAPseudoTerminal) {
       const int32_t want = trueColour ? int32_t(rgb) : NearestXterm(rgb);
       for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
         char buffer[97];  // short reads cut sequences, as a busy terminal may
-        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) t.Feed(std::string(buffer, size_t(n)));
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+          raw.append(buffer, size_t(n)), t.Feed(std::string(buffer, size_t(n)));
         const Term::Cell& c = t.At(2 + y / 2, 8 + x);
         if (c.half && (y % 2 ? c.bg : c.fg) == want) return true;
       }
@@ -278,15 +287,27 @@ TEST(TermBackend, ShowsEveryChangedRowAndTheSixteenColoursInAPseudoTerminal) {
     const bool next = one && (PutPixel(nullptr, 20, 12, 15), shown(20, 12, 0xFFFFFF));
     PutPixel(nullptr, 7, 3, 15), PutPixel(nullptr, 9, 30, 15);
     const bool two = next && shown(7, 3, 0xFFFFFF) && shown(9, 30, 0xFFFFFF);
+    for (const auto& [report, want] : kReports) {
+      EXPECT_EQ(write(master, report.data(), report.size()), ssize_t(report.size()));
+      std::array<int32_t, 4> got{};
+      for (int i = 0; i < 500 && (GetMouse(got[0], got[1], got[2], got[3]), got != want); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (got != want) failures += report.substr(1) + " gives " + testing::PrintToString(got) + "\n";
+    }
     ResetLayerForTests();
     if (!(opened && colours && one && next && two && oneCell <= 64))
       failures += std::string(trueColour ? "24-bit" : "256 colours") + ": " + t.error + " opened " +
                   std::to_string(opened) + " colours " + std::to_string(colours) + " one row " +
                   std::to_string(one && next) + " bytes for one cell " + std::to_string(oneCell) + "\n";
   }
-  dup2(saved, STDOUT_FILENO), close(saved), close(terminal), close(master);
+  char rest[4096];  // the picture's last bytes, written at its close
+  for (ssize_t n; (n = read(master, rest, sizeof rest)) > 0;) raw.append(rest, size_t(n));
+  dup2(saved, STDOUT_FILENO), dup2(savedIn, STDIN_FILENO), close(saved), close(savedIn), close(terminal), close(master);
+  StdinKeys().Reset(STDIN_FILENO, true);
   setenv("SCRBK", "null", 1);  // as the suite runs
   EXPECT_EQ(failures, "");
+  const size_t on = raw.find("\x1b[?1000h\x1b[?1002h\x1b[?1006h"), off = raw.rfind("\x1b[?1006l\x1b[?1002l\x1b[?1000l");
+  EXPECT_TRUE(on < off && off != raw.npos) << on << " " << off;
 }
 
 }  // namespace

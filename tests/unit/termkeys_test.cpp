@@ -50,6 +50,7 @@ TEST(DecodeBytes, Sequences) {
       {"\x1b!\x1b\x01\x1bx\x1bX\x1b" "1\x1b\r\x1b\x7f", E({45, 45, 120, 28, 224})},  // Alt + a key (not punctuation)
       {"\x1bOp\x1bOq\x1bOu\x1bOy\x1bOM\x1bOj\x1bOk\x1bOn\x1bOo", {'0', '1', '5', '9', 13, '*', '+', '.', '/'}},
       {"\x1b[I\x1b[O\x1b[?1;2c\x1b[M !!\x1b[99~\x1b[12;40R\x1b[12;4R\x1b[1;5;2A" "7", {'7'}},  // reports: no key
+      {"\x1b[<0;10;5M\x1b[<35;1;1M\x1b[<64;2;2M\x1b[<2;3;3m" "7", {'7'}},  // mouse reports: no key
       {std::string("\r\n\t\x7f\x08\x01\x1a\0" "9", 9), {13, 10, 9, 8, 8, 1, 26, '9'}},
       {"\xc3\xa9\xe2\x96\x91\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80\x1b\xc3\xa9" "z", {-126, -80, -1, 'z'}},  // UTF-8
       {"\xc3" "a\x80\xbf" "b\xc0\xaf" "c\xed\xa0\x80" "d", {'a', 'b', 'c', 'd'}},  // bad UTF-8

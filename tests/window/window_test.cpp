@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -311,6 +312,41 @@ TEST_F(WindowTest, CloseButtonAltEnterTitleAndSystemKeys) {
   EXPECT_EQ(Title(), "Score \u2665 3");  // kept through both switches
   SetTitle("");  // the program's name again, for this Screen and the next
   EXPECT_TRUE(WaitUntil([&] { return Title() == "window_test"; })) << Title();
+}
+
+// The pointer as page pixels through the window's scale, full screen's bars and line doubling (-1, -1 off
+// the page), its buttons and running wheel count; SetMouse moves it to a page pixel's centre.
+TEST_F(WindowTest, MouseThroughScaleBarsAndLineDoubling) {
+  std::vector<int32_t> m(4);
+  const auto is = [&](std::vector<int32_t> w) {  // x, y (and wheel, buttons), waited for
+    return WaitUntil([&] { return GetMouse(m[0], m[1], m[2], m[3]) == 0 && std::equal(w.begin(), w.end(), &m[0]); });
+  };
+  const struct { const char* scale; int32_t mode, flags; int left, top, s, m; } kViews[] = {
+      {"1", 7, 0, 352, 284, 1, 1}, {"2", 7, 0, 192, 184, 2, 1},
+      {"1", 7, ScreenFlag::FullScreen, 32, 84, 3, 1}, {"1", 8, 0, 192, 184, 1, 2}};
+  for (const auto& v : kViews) {
+    setenv("SCRSCALE", v.scale, 1);
+    ASSERT_EQ(ScreenMode(v.mode, 0, 1, v.flags, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return (win_ = ProgramWindow()) && Geometry()[0] == (v.flags ? 0 : v.left); }));
+    const int w = v.mode == 8 ? 640 : 320, s = v.s, sy = v.s * v.m;  // window pixels a page pixel covers
+    for (auto [dx, dy, x, y] : {std::array{w * s - 1, 200 * sy - 1, w - 1, 199}, {-1, 5, -1, -1}, {w * s, 0, -1, -1},
+                                {0, 200 * sy, -1, -1}, {0, 0, 0, 0}, {7 * s, 4 * sy - 1, 7, 3}})
+      EXPECT_TRUE((Xdotool("mousemove " + std::to_string(v.left + dx) + " " + std::to_string(v.top + dy)), is({x, y})))
+          << v.left << " " << dx << "," << dy << ": " << ::testing::PrintToString(m);
+    for (auto [args, wheel, buttons] : {std::tuple{"mousedown 1", 0, 1}, {"mousedown 3 mousedown 2", 0, 7},
+                                        {"mouseup 1", 0, 6}, {"mouseup 3 mouseup 2 click 4 click 4", 2, 0},
+                                        {"click 5", 1, 0}})
+      EXPECT_TRUE((Xdotool(args), is({7, 3, wheel, buttons}))) << args << ": " << ::testing::PrintToString(m);
+    for (auto [x, y, ex, ey] : {std::array{100, 50, 100, 50}, {kOmitted, 60, 100, 60}, {-5, 999, 0, 199}}) {
+      Window r, c;
+      int rx = 0, ry = 0, wx, wy;
+      unsigned mask;  // hidden over the window, then shown again
+      EXPECT_TRUE(SetMouse(x, y, ey == 199) == 0 && is({ex, ey}) &&
+                  XQueryPointer(x_, DefaultRootWindow(x_), &r, &c, &rx, &ry, &wx, &wy, &mask) &&
+                  rx == v.left + ex * s + s / 2 && ry == v.top + ey * sy + s / 2) << ex << "," << ey << ": " << rx;
+    }
+    ScreenMode(0);
+  }
 }
 
 TEST_F(WindowTest, KeysAndTheKeypadWithAndWithoutNumLock) {

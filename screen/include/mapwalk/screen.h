@@ -8,8 +8,8 @@
 //   and the names in namespace Error below) with a sentence saying which call
 //   failed and why (ErrorDetail()). Nothing is printed and nothing stops the
 //   program.
-// - Pixel primitives, keyboard, clock and string operations never touch the
-//   error number or its detail.
+// - Pixel primitives, keyboard, mouse, clock and string operations never touch
+//   the error number or its detail.
 // - An omitted whole-number argument is passed as kOmitted (0xFFFF0000).
 // - Coordinates are floats in pixels, (0, 0) top left, rounded half away from
 //   zero. Colours are unsigned 32-bit, fitted to the pixel size when stored.
@@ -406,6 +406,22 @@ int32_t KeyHeld(int32_t scan);
 // there both answer 0; so they do with no Screen and for codes outside 0..127.
 int32_t KeyPressed(int32_t scan);
 int32_t KeyReleased(int32_t scan);
+
+// The pointer over the Screen's window: x and y the page pixel under it
+// (through the window's scale, full screen's bars and line doubling), or -1,
+// -1 outside the page; `wheel` the wheel steps counted since the Screen
+// opened (a step up adds 1); `buttons` those held, 1 left, 2 right, 4 middle.
+// In a terminal that reports the mouse, a cell counts as the page pixel at
+// its centre, and the position changes only with a button held. Returns 0, or
+// -1 (with -1, -1, 0, 0) with no Screen or on a back-end without a pointer
+// (the windowless one).
+int32_t GetMouse(int32_t& x, int32_t& y, int32_t& wheel, int32_t& buttons);
+// Moves the pointer to page pixel x, y (cut to the page; kOmitted keeps that
+// coordinate) and shows (visible 1) or hides (0) it over the window (kOmitted
+// keeps it), at the Presenter's next pass; a web page cannot move it, a
+// terminal can neither move nor hide it. Returns 0, or -1 with no Screen or on
+// a back-end without a pointer.
+int32_t SetMouse(int32_t x, int32_t y, int32_t visible = kOmitted);
 
 // Paces a loop: returns when the next frame is due, one refresh period after
 // the frame before (1000 / refresh ms for a Screen opened with a refresh
