@@ -43,7 +43,6 @@ windows: deps
 	  -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/mingw-w64-x86_64.cmake) -DMAPWALK_TESTS=OFF -DMAPWALK_BENCH=OFF \
 	  -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=$(abspath $(BUILD))/windows/bin >/dev/null
 	@cmake --build $(BUILD)/windows -j $(JOBS)
-	@cmake --install $(BUILD)/windows --prefix $(abspath $(BUILD))/windows/package >/dev/null
 
 # The whole suite (unit, window, terminal, end-to-end and browser tests), without the soak.
 test: build web windows
