@@ -24,11 +24,15 @@ using Clock = std::chrono::steady_clock;
 
 // Each case runs Wine in a copy of the fixture's prefix (hard links, made at
 // once), so it has its own Wine server: one server's windows all go to one
-// display. Wine asks to install nothing.
+// display. The registry files are copied whole: Wine writes into a file that
+// has other links in place, so the cases running at once would write into one
+// another's registry (and the fixture's) while it is read. Wine asks to
+// install nothing.
 class Prefix {
  public:
   explicit Prefix(const std::string& dir) : path_(dir + "/prefix") {
-    EXPECT_EQ(std::system(("cp -al " + std::string(WINE_PREFIX) + " " + path_).c_str()), 0);
+    const std::string from = WINE_PREFIX, links = "cp -al " + from + " " + path_;
+    EXPECT_EQ(std::system((links + " && cp --remove-destination " + from + "/*.reg " + path_).c_str()), 0);
   }
   ~Prefix() { std::system((Env() + "wineserver -k 2>/dev/null").c_str()); }
   std::string Env() const { return "env WINEPREFIX=" + path_ + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree=;mshtml=' "; }
