@@ -223,6 +223,8 @@ int32_t ScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages, i
                      width / 8, height / 8, nullptr});
 }
 
+std::string BackendName() { return gLayer.screen ? gLayer.screen->backend->name : ""; }
+
 int32_t SetPages(int32_t work, int32_t visible) {
   Screen* s = gLayer.screen;
   if (!s) return -1;

@@ -118,12 +118,15 @@ TEST_F(ScreenTest, EveryModeAsTheModeTableSays) {
 TEST_F(ScreenTest, RefusalsAndTheirErrorNumbers) {
   EXPECT_EQ(ScreenRes(100000, 100000, 32, 8), 4);  // too large to hold: refused, no crash
   EXPECT_EQ(ScreenRes(2147483647, 2147483647, 32, 2147483647), 4);
+  EXPECT_EQ(BackendName(), "");
   ASSERT_EQ(ScreenMode(7), 0);
+  EXPECT_EQ(BackendName(), "Null");
   PutPixel(nullptr, 3, 3, 9);
   for (int mode : {-1, 3, 4, 5, 6, 22, 1000}) EXPECT_TRUE(ScreenMode(mode) == 1 && ErrorNumber() == 1) << mode;
   for (auto r : {std::array{0, 480, 4}, {640, -1, 4}, {640, 480, 3}}) EXPECT_EQ(ScreenRes(r[0], r[1], r[2], 8), 1);
   EXPECT_EQ(GetPixel(nullptr, 3, 3), 9) << "a refused mode left the open Screen";
   EXPECT_TRUE(ScreenMode(0) == 0 && ScreenMode(0) == 0);  // the second with nothing open
+  EXPECT_EQ(BackendName(), "");
   EXPECT_EQ(SetPages(-1, -1), -1) << "no Screen";
   EXPECT_EQ(GraphicsPageCopy(1, 0), 1);
   ASSERT_EQ(ScreenMode(7, 0, 1, -1), 0);
@@ -173,7 +176,7 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
     EXPECT_EQ(detail.empty(), c.words.empty()) << detail;
     for (const std::string& w : c.words) EXPECT_NE(detail.find(w), std::string::npos) << w << " in " << detail;
     int32_t m[4];
-    PutPixel(nullptr, 1, 1, 3), KeyHeld(1), Timer(), GetMouse(m[0], m[1], m[2], m[3]);
+    PutPixel(nullptr, 1, 1, 3), KeyHeld(1), Timer(), GetMouse(m[0], m[1], m[2], m[3]), BackendName();
     EXPECT_EQ(ErrorDetail(), detail);
   }
 }

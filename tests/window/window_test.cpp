@@ -136,6 +136,7 @@ class WindowTest : public ::testing::Test {
 
 TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld) {
   Open();
+  EXPECT_EQ(BackendName(), "SDL");
   for (int32_t c = 0; c < 16; ++c)  // 16 bars of the 16 colours, before the first pass or just after
     DrawLine(nullptr, float(c * 20), 0, float(c * 20 + 19), 199, uint32_t(c), LineShape::FilledBox);
   EXPECT_TRUE(WaitUntil([&] { return Shows([](int x, int) { return ShownRgb(x / 20); }); }));

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Wine tests' fixture: the Windows build must be there (make windows, with
 # MinGW-w64), and so must Wine and Xvfb; the prefix is made once (about 16 s).
+# A prefix without the marker .made2 is made afresh: one from before the cases
+# copied the registry files may hold a registry that a killed case cut short.
 # Without a window manager Wine waits 2 s for one at each window's removal:
 # its windows are left unmanaged instead.
 set -euo pipefail
@@ -12,11 +14,11 @@ for exe in mapwalk1 mapwalk2 mapwalk3 draw-and-keys; do
   [[ -f $bin/$exe.exe ]] || { echo "missing: $bin/$exe.exe (make windows builds it)"; exit 1; }
 done
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
-if [[ ! -f $prefix/.made ]]; then
+if [[ ! -f $prefix/.made2 ]]; then
   rm -rf "$prefix"
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
-  touch "$prefix/.made"
+  touch "$prefix/.made2"
 fi
 echo "wine prefix ready: $prefix"

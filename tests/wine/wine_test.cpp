@@ -2,8 +2,9 @@
 // a private Xvfb: headless runs with piped keys and their SCRSHOT, the
 // console left bright white on blue (in tmux), each back-end's window frames
 // against the reference frames for the same keys, its close button and ESC,
-// and the window's keys from raw X key codes (XTEST: xdotool would toggle
-// Num Lock around keypad keys).
+// the window's keys from raw X key codes (XTEST: xdotool would toggle Num
+// Lock around keypad keys), and each back-end opening as named, showing the
+// flags and redrawing after focus changes and exposes.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,11 +12,17 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
+#include <mapwalk/screen.h>
+
 #include "programs.h"
 #include "xserver.h"
+
+#include <X11/Xlib.h>  // after gtest, whose names Xlib's macros (None) would spoil
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -24,11 +31,15 @@ using Clock = std::chrono::steady_clock;
 
 // Each case runs Wine in a copy of the fixture's prefix (hard links, made at
 // once), so it has its own Wine server: one server's windows all go to one
-// display. Wine asks to install nothing.
+// display. The registry files are copied whole: Wine writes into a file that
+// has other links in place, so the cases running at once would write into one
+// another's registry (and the fixture's) while it is read. Wine asks to
+// install nothing.
 class Prefix {
  public:
   explicit Prefix(const std::string& dir) : path_(dir + "/prefix") {
-    EXPECT_EQ(std::system(("cp -al " + std::string(WINE_PREFIX) + " " + path_).c_str()), 0);
+    const std::string from = WINE_PREFIX, links = "cp -al " + from + " " + path_;
+    EXPECT_EQ(std::system((links + " && cp --remove-destination " + from + "/*.reg " + path_).c_str()), 0);
   }
   ~Prefix() { std::system((Env() + "wineserver -k 2>/dev/null").c_str()); }
   std::string Env() const { return "env WINEPREFIX=" + path_ + " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree=;mshtml=' "; }
@@ -40,23 +51,19 @@ class Prefix {
 
 // Raw X key codes through XTEST: "+64" presses, "-64" releases, "9" both.
 void XKeys(const std::string& display, std::initializer_list<const char*> keys) {
-  static void* x11 = dlopen("libX11.so.6", RTLD_NOW);
   static void* xtst = dlopen("libXtst.so.6", RTLD_NOW);
-  ASSERT_TRUE(x11 && xtst) << "libX11 or libXtst missing";
-  auto open = reinterpret_cast<void* (*)(const char*)>(dlsym(x11, "XOpenDisplay"));
-  auto flush = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XFlush"));
-  auto close = reinterpret_cast<int (*)(void*)>(dlsym(x11, "XCloseDisplay"));
-  auto fake = reinterpret_cast<int (*)(void*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeKeyEvent"));
-  void* d = open(display.c_str());
+  ASSERT_TRUE(xtst) << "libXtst missing";
+  auto fake = reinterpret_cast<int (*)(Display*, unsigned, int, unsigned long)>(dlsym(xtst, "XTestFakeKeyEvent"));
+  Display* d = XOpenDisplay(display.c_str());
   ASSERT_NE(d, nullptr);
   for (const char* k : keys) {
     const unsigned code = unsigned(std::abs(atoi(k)));
     if (k[0] != '-') fake(d, code, 1, 0);
     if (k[0] != '+') fake(d, code, 0, 0);
-    flush(d);
+    XFlush(d);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
   }
-  close(d);
+  XCloseDisplay(d);
 }
 
 template <typename Check>
@@ -163,9 +170,96 @@ INSTANTIATE_TEST_SUITE_P(Wine, Backends,
                            return std::string(std::get<0>(i.param)) + "_" + std::get<1>(i.param).name;
                          });
 
-// The window's keys as InKey gives them, one key a line: main-row digits; the
-// keypad with Num Lock off then on; Shift+Tab its code before its character;
-// Alt+F4 and F10 nothing; the close button 255, "k"; "t" a UTF-8 title.
+// Each back-end, named by SCRBK, is the one that opens (keyecho's first line: no silent fall-back to
+// GDI). Each shows a flag as Wine shows it with no window manager: FullScreen the whole screen at
+// start, Borderless the page without a frame, NoSwitch Alt+Enter doing nothing (where without it
+// Alt+Enter switches between window and full screen). The whole picture shows again over what the
+// test paints behind the program's back when the focus goes to the root window, when a click brings
+// it back and on an expose. (Wine may repaint a GDI window from its own copy; the OpenGL and
+// DirectDraw pictures are in a child window that only the program repaints.)
+namespace F = scr::ScreenFlag;
+class Screens : public WineWindow, public ::testing::WithParamInterface<std::pair<const char*, int32_t>> {};
+
+TEST_P(Screens, OpenAsNamedShowTheirFlagAndRedrawAfterFocusAndExpose) {
+  const auto [backend, flags] = GetParam();
+  const bool borderless = flags & F::Borderless, switches = !(flags & F::NoSwitch);
+  bool full = flags & F::FullScreen;
+  ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE + (" " + std::to_string(flags)), backend, "keyecho"));
+  EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return Output() == backend + std::string("\n"); })) << Output();
+  const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(x.Name().c_str()), XCloseDisplay);
+  Display* d = display.get();
+  ASSERT_NE(d, nullptr);
+  const ::Window w = std::stoul(window);
+  const auto geometry = [&] {
+    XWindowAttributes a{};
+    XGetWindowAttributes(d, w, &a);
+    return std::vector<int>{a.x, a.y, a.width, a.height};
+  };
+  const auto placed = [&] {  // the whole screen, the page alone, or the page in Wine's frame
+    const std::vector<int> g = geometry();
+    if (full) return g == std::vector<int>{0, 0, 1024, 768};
+    return borderless ? g[2] == 320 && g[3] == 200 : g[2] > 320 && g[3] > 200 && g[2] < 400;
+  };
+  EXPECT_TRUE(Within(std::chrono::seconds(5), placed)) << ::testing::PrintToString(geometry());
+  ASSERT_TRUE(Within(std::chrono::seconds(5), [&] {  // Wine has given the window the X focus
+    ::Window focus = 0;
+    int revert = 0;
+    return XGetInputFocus(d, &focus, &revert), focus == w;
+  }));
+  // Whether the client area is all white, or the blue page at the largest whole scale, black around it.
+  const auto shows = [&](bool white) {
+    const std::vector<int> g = geometry();
+    const int cw = full ? 1024 : 320, ch = full ? 768 : 200, border = (g[2] - cw) / 2;
+    const int scale = std::min(cw / 320, ch / 200), left = (cw - 320 * scale) / 2, top = (ch - 200 * scale) / 2;
+    XImage* image = XGetImage(d, w, border, g[3] - ch - border, cw, ch, AllPlanes, ZPixmap);
+    bool same = image != nullptr;
+    for (int i = 0; same && i < cw * ch; ++i) {
+      const int col = i % cw - left, row = i / cw - top;
+      const bool page = col >= 0 && col < 320 * scale && row >= 0 && row < 200 * scale;
+      same = (XGetPixel(image, i % cw, i / cw) & 0xFFFFFF) == (white ? 0xFFFFFFu : page ? 0x0000AAu : 0u);
+    }
+    if (image) XDestroyImage(image);
+    return same;
+  };
+  GC gc = XCreateGC(d, w, 0, nullptr);  // freed with the connection
+  XSetForeground(d, gc, 0xFFFFFF);
+  XSetSubwindowMode(d, gc, IncludeInferiors);  // over the child windows too
+  const std::pair<const char*, std::function<void()>> kSpoilt[] = {
+      {"focus lost", [&] { XSetInputFocus(d, DefaultRootWindow(d), RevertToPointerRoot, CurrentTime); }},
+      {"focus regained", [&] { X("xdotool mousemove --window " + window + " 160 100 click 1"); }},
+      {"exposed", [&] {
+         ::Window root, parent, *children = nullptr;
+         unsigned n = 0;
+         XQueryTree(d, w, &root, &parent, &children, &n);
+         XClearArea(d, w, 0, 0, 0, 0, True);
+         for (unsigned i = 0; i < n; ++i) XClearArea(d, children[i], 0, 0, 0, 0, True);
+         XFree(children);
+       }}};
+  for (const auto& [how, spoil] : kSpoilt) {
+    const auto spoilt = [&] { return XFillRectangle(d, w, gc, 0, 0, 1024, 768), XSync(d, False), shows(true); };
+    ASSERT_TRUE(Within(std::chrono::seconds(5), spoilt)) << how;  // again while a late pass paints over it
+    spoil();
+    XSync(d, False);
+    EXPECT_TRUE(Within(std::chrono::seconds(5), [&] { return shows(false); })) << how;
+  }
+  XKeys(x.Name(), {"+64", "36", "-64", "11"});  // Alt+Enter, 2
+  EXPECT_TRUE(Within(std::chrono::seconds(5), [&] { return Output().ends_with("50\n"); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a switch would be under way by now
+  full = full != switches;
+  EXPECT_TRUE(Within(std::chrono::seconds(5), placed)) << "Alt+Enter " << ::testing::PrintToString(geometry());
+  ASSERT_NO_FATAL_FAILURE(EndsOnEscape());
+  EXPECT_EQ(Output(), backend + std::string("\n50\n27\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, Screens,
+                         ::testing::Values(std::pair{"DirectX", 0}, std::pair{"GDI", F::Borderless | F::NoSwitch},
+                                           std::pair{"OpenGL", F::FullScreen}),
+                         [](const auto& i) { return std::string(i.param.first); });
+
+// The window's keys as InKey gives them, one key a line after the back-end's
+// name: main-row digits; the keypad with Num Lock off then on; Shift+Tab its
+// code before its character; Alt+F4 and F10 nothing; the close button 255,
+// "k"; "t" a UTF-8 title.
 TEST_F(WineWindow, KeysOfTheWindowAndTheTitle) {
   ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE, "GDI", "keyecho"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window takes the focus
@@ -177,7 +271,7 @@ TEST_F(WineWindow, KeysOfTheWindowAndTheTitle) {
   const auto titled = [&] { return X("xdotool getwindowname " + window) == "keyecho \u2665\n"; };
   EXPECT_TRUE(Within(std::chrono::seconds(5), titled));
   ASSERT_NO_FATAL_FAILURE(EndsOnEscape());
-  EXPECT_EQ(Output(), "49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n27\n");
+  EXPECT_EQ(Output(), "GDI\n49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n27\n");
 }
 
 // Keys piped in, no window: each program writes its SCRSHOT and ends with 0.

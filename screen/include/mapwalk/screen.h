@@ -97,6 +97,11 @@ int32_t ScreenMode(int32_t mode, int32_t depth = 0, int32_t pages = 0, int32_t f
 // Returns the error number (1 for a bad size or depth, or no back-end).
 int32_t ScreenRes(int32_t width, int32_t height, int32_t depth, int32_t pages,
                   int32_t flags = 0, int32_t refresh = 0);
+// The name of the back-end that shows the open Screen, as SCRBK names it
+// ("SDL", "Term", "Null", "Web", "DirectX", "GDI", "OpenGL"): the one that
+// opened, which is not SCRBK's when that one could not. Empty with no Screen.
+// Never touches the error number.
+std::string BackendName();
 // Chooses the work page (drawing) and the visible page (window); a negative or
 // too-high number leaves that page. Returns previous visible * 256 + previous
 // work, or -1 with no Screen. Never touches the error number.
