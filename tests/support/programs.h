@@ -58,7 +58,7 @@ inline std::vector<uint32_t> XwdArea(const std::string& d, int32_t width, int32_
     for (int32_t x = 0; x < width; ++x) {
       const size_t at = start + size_t(top + y) * line + size_t(border + x) * bytes;
       const uint32_t v = uint8_t(d[at + 1]) << 8 | uint8_t(d[at]);  // 2 bytes: 5-6-5, widened as FiveSixFive does
-      image.push_back(bytes == 2 ? FiveSixFive(v << 8 & 0xF80000 | v << 5 & 0xFC00 | v << 3 & 0xF8)
+      image.push_back(bytes == 2 ? FiveSixFive((v << 8 & 0xF80000) | (v << 5 & 0xFC00) | (v << 3 & 0xF8))
                                  : uint8_t(d[at + 2]) << 16 | v);
     }
   return image;
