@@ -473,12 +473,9 @@ TEST_F(DrawTest, CirclesMatchAPerPixelReference) {
       ASSERT_EQ(arcs[0][i], arcs[1][i] ^ arcs[2][i]) << i % 80 << "," << i / 80;
   }
   Clear();  // refused: nothing drawn
-  for (float bad : {NAN, INFINITY}) {
-    DrawCircle(nullptr, 40, 30, 5, 1, 1, bad);
-    DrawCircle(nullptr, 40, 30, 5, 1, bad);
-    DrawCircle(nullptr, 40, 30, bad == INFINITY ? -1 : bad, 1);
-  }
-  DrawCircle(nullptr, NAN, 30, 5, 1);
+  for (float v : {NAN, INFINITY})
+    DrawCircle(nullptr, 40, 30, 5, 1, 1, v), DrawCircle(nullptr, 40, 30, 5, 1, v), DrawCircle(nullptr, v, 30, 5, 1);
+  DrawCircle(nullptr, 40, 30, -1, 1), DrawCircle(nullptr, 40, 30, NAN, 1);
   EXPECT_EQ(Count(0), 80 * 60);
 }
 

@@ -172,21 +172,6 @@ TEST_F(WindowTest, ShowsThePageTitledWithTheProgramNameAndClosesWithTheLockHeld)
   EXPECT_EQ(Geometry(), std::vector<int>({(1024 - 960) / 2, (768 - 600) / 2, 960, 600}));
 }
 
-// A frame copied to the visible page shows at the Presenter's next pass: ten frames in a row, each
-// waited for, take well under the 100 ms a frame that a slow Presenter would need.
-TEST_F(WindowTest, ACopiedFrameShowsAtOnce) {
-  Open();
-  SetPages(1, 0);
-  const auto start = std::chrono::steady_clock::now();
-  for (int32_t c = 1; c <= 10; ++c) {
-    DrawLine(nullptr, 0, 0, 319, 199, uint32_t(c), LineShape::FilledBox);
-    PageCopy(1, 0);
-    ASSERT_TRUE(WaitUntil([&] { return Shows([c](int, int) { return ShownRgb(c); }, 1, 160, 100, 1, 1); }))
-        << "frame " << c;
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-}
-
 // Text printed on the visible page shows in the window: the full and half blocks, yellow on black,
 // in the first five 8 x 8 cells; then a clear takes it away.
 TEST_F(WindowTest, PrintedTextShows) {
