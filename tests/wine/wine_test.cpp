@@ -317,55 +317,48 @@ TEST(WineConsole, LeftBrightWhiteOnBlue) {
   fs::remove_all(dir);
 }
 
-// On a display of 144 or 192 dots an inch (the prefix's LogPixels) the window is DPI aware and its
-// client area is the page at 2x, each page pixel a solid 2 x 2 block, the frame the reference one.
-class ScaledDisplay : public WineWindow, public ::testing::WithParamInterface<std::pair<int, const char*>> {};
+// On a display of 144 or 192 dots an inch (the prefix's LogPixels) the window is DPI aware and its client
+// area is the page at 2x, each page pixel a solid block; on a 16-bit desktop DirectX, whose Blt converts no
+// pixel formats, gives way to GDI. Each shows the reference frame (as 5-6-5 shows it on 16 bits).
+struct Desktop {
+  int dpi;
+  const char* backend;
+  const char* screen;
+};
+class Desktops : public WineWindow, public ::testing::WithParamInterface<Desktop> {};
 
-TEST_P(ScaledDisplay, ShowsWholePixels) {
-  const auto [dpi, backend] = GetParam();
-  const std::string user = std::string(dir) + "/prefix/user.reg";  // its own copy, not the shared prefix's
-  ASSERT_EQ(std::system(("cp " + user + " " + user + ".own && mv " + user + ".own " + user).c_str()), 0);
-  const std::string set =
-      "reg add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /f /d " + std::to_string(dpi);
-  ASSERT_EQ(std::system((prefix->Wine() + set + " >/dev/null 2>&1 && " + prefix->Env() + "wineserver -w").c_str()), 0);
+TEST_P(Desktops, ShowTheFrameInWholePixels) {
+  const auto [dpi, backend, screen] = GetParam();
+  const size_t scale = size_t(dpi + 48) / 96, w = 320 * scale;
+  const std::string set = " /v LogPixels /t REG_DWORD /f /d ";  // in the case's own copy of the registry
+  ASSERT_EQ(std::system((prefix->Wine() + "reg add 'HKCU\\Control Panel\\Desktop'" + set + std::to_string(dpi) +
+                         " >/dev/null 2>&1 && " + prefix->Env() + "wineserver -w").c_str()), 0);
   Assets a;
   a.Scenery(), a.WriteAll(dir);
-  ASSERT_NO_FATAL_FAILURE(Launch(std::string(EXE_DIR) + "/mapwalk1.exe", backend, "mapwalk1"));
+  ASSERT_NO_FATAL_FAILURE(Launch(std::string(EXE_DIR) + "/mapwalk1.exe", backend, "mapwalk1", screen));
   std::vector<uint32_t> page;
-  const bool whole = Within(std::chrono::seconds(10), [&] {
-    const std::vector<uint32_t> got = XwdArea(X("xwd -silent -id " + window), 640, 400);
+  const bool shows = Within(std::chrono::seconds(10), [&] {
+    const std::vector<uint32_t> got = XwdArea(X("xwd -silent -id " + window), int32_t(w), int32_t(200 * scale));
     page.clear();
-    for (size_t i = 0; i < got.size() && got.size() == 640 * 400; ++i) {
-      const size_t x = i % 640, y = i / 640, block = (y & ~size_t(1)) * 640 + (x & ~size_t(1));
-      if (got[i] != got[block]) return false;
-      if (x % 2 == 0 && y % 2 == 0) page.push_back(got[i]);
+    for (size_t i = 0; i < got.size() && got.size() == w * 200 * scale; ++i) {
+      if (got[i] != got[(i / w - i / w % scale) * w + i % w - i % w % scale]) return false;  // its block's corner
+      if (i % w % scale == 0 && i / w % scale == 0) page.push_back(got[i]);
     }
-    return bool(Shows(a, kPrograms[0], 2, 2, page));
-  });
-  EXPECT_TRUE(whole) << "not the page at 2x in whole pixels (" << page.size() << " page pixels)";
-  EndsOnEscape();
-}
-
-INSTANTIATE_TEST_SUITE_P(Wine, ScaledDisplay, ::testing::Values(std::pair{144, "GDI"}, std::pair{192, "DirectX"}),
-                         [](const auto& i) { return i.param.second + ("_" + std::to_string(i.param.first)); });
-
-// A 16-bit desktop: DirectX, whose Blt converts no pixel formats, gives way to GDI, and the frame is the
-// reference one as 5-6-5 shows it.
-TEST_F(WineWindow, SixteenBitDesktopShowsTheFrame) {
-  Assets a;
-  a.Scenery(), a.WriteAll(dir);
-  ASSERT_NO_FATAL_FAILURE(Launch(std::string(EXE_DIR) + "/mapwalk1.exe", "DirectX", "mapwalk1", "1024x768x16"));
-  const auto shows = [&] {
-    const std::vector<uint32_t> got = XwdArea(X("xwd -silent -id " + window), 320, 200);
     for (int phase : {0, 1}) {
       std::vector<uint32_t> want = Shown(ReferenceFrame(a, 2, 2, phase, true, 320, 200));
-      for (uint32_t& c : want) c = FiveSixFive(c);
-      if (want == got) return true;
+      for (uint32_t& c : want) c = std::string(screen).ends_with("x16") ? FiveSixFive(c) : c;
+      if (want == page) return true;
     }
     return false;
-  };
-  EXPECT_TRUE(Within(std::chrono::seconds(10), shows));
+  });
+  EXPECT_TRUE(shows) << "not the frame at " << scale << "x in whole pixels (" << page.size() << " page pixels)";
   EndsOnEscape();
 }
+
+INSTANTIATE_TEST_SUITE_P(Wine, Desktops,
+                         ::testing::Values(Desktop{144, "GDI", "1024x768x24"}, Desktop{192, "DirectX", "1024x768x24"},
+                                           Desktop{96, "DirectX", "1024x768x16"}),
+                         [](const auto& i) { return i.param.backend + ("_" + std::to_string(i.param.dpi)) +
+                                                    (std::string(i.param.screen).ends_with("x16") ? "_16bit" : ""); });
 
 }  // namespace
