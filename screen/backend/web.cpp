@@ -167,7 +167,7 @@ void Close() {
     const h = Module['pointerHandlers'] || {};
     for (const k in h) c.removeEventListener(k, h[k], {passive: false});
     Module['pointerHandlers'] = null;
-    c.style.cursor = '';
+    c.style.cursor = "";
   });
   emscripten_html5_remove_all_event_listeners();
   gPage.frame = Frame{};
@@ -190,7 +190,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void WebPresent() {
   const bool changed = TakeChanges(f);
   gPage.locked = false;
   if (f.titleChanged) EM_ASM({ document.title = UTF8ToString($0); }, f.title.c_str());
-  if (f.pointerShown >= 0) EM_ASM({ Module['canvas'].style.cursor = $0 ? '' : 'none'; }, f.pointerShown);
+  if (f.pointerShown >= 0) EM_ASM({ Module['canvas'].style.cursor = $0 ? "" : "none"; }, f.pointerShown);
   if (!changed) return;
   const int32_t first = f.paletteChanged ? 0 : f.firstDirty;
   const int32_t last = f.paletteChanged ? f.height - 1 : f.lastDirty;

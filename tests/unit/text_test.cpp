@@ -89,7 +89,7 @@ TEST_F(TextTest, ControlCharactersWrapAndTheCursor) {
   // start row, column, text -> row, column of the cursor; the last character printed and where it went
   const KeyString k40(40, 'x');
   const struct { int row, column; KeyString text; int wantRow, wantColumn, lastRow, lastColumn; } kCases[] = {
-      {1, 1, "abc", 1, 4, 1, 3}, {3, 5, "\n", 4, 1, 0, 0}, {3, 5, "\r", 3, 1, 0, 0}, {1, 1, "\t", 1, 9, 0, 0},
+      {1, 1, "abc", 1, 4, 1, 3}, {3, 5, "\n", 4, 1, 0, 0}, {3, 5, "abcdefg\rz", 3, 2, 3, 1}, {1, 1, "\t", 1, 9, 0, 0},
       {1, 8, "\t", 1, 9, 0, 0}, {1, 9, "\t", 1, 17, 0, 0}, {1, 39, "\t", 1, 40, 0, 0}, {1, 5, "\b", 1, 4, 0, 0},
       {1, 1, "\b", 1, 1, 0, 0}, {1, 1, k40, 1, 40, 1, 40}, {1, 1, k40 + "y", 2, 2, 2, 1}, {1, 40, "ay", 2, 2, 2, 1},
       {1, 1, k40 + "\n", 2, 1, 1, 40}, {1, 40, "a\by", 1, 40, 1, 39}, {1, 40, "a\ty", 2, 2, 2, 1},
