@@ -12,6 +12,7 @@
 #include "keys.h"
 #include "lock.h"
 #include "platform/platform.h"
+#include "record.h"
 
 namespace scr {
 
@@ -95,6 +96,7 @@ KeyString InKey() {
     const bool polls = backend != nullptr && backend->pollKeys != nullptr;
     if (!polls && gLayer.windowKeysWaiting.n.load(std::memory_order_acquire) == 0) return KeyString();
     LockScreen();
+    RecordOnKeyboardRead(*gLayer.screen);
     KeyCode code = 0;
     if (gLayer.windowKeys.Empty() && polls) backend->pollKeys();
     gLayer.windowKeys.Pop(code);
@@ -114,6 +116,7 @@ int32_t KeyHeld(int32_t scan) {
   Screen* s = gLayer.screen;
   if (!s || scan < 0 || scan > 127) return 0;
   LockScreen();  // the Presenter writes the table under the platform lock
+  RecordOnKeyboardRead(*s);
   const int32_t held = s->keyState[scan];
   UnlockScreen(1, 0);
   return held;
@@ -126,6 +129,7 @@ int32_t TakeKeyEdge(int32_t scan, uint8_t bit) {
   Screen* s = gLayer.screen;
   if (!s || scan < 0 || scan > 127) return 0;
   LockScreen();
+  RecordOnKeyboardRead(*s);
   const int32_t seen = (s->keyEdges[scan] & bit) != 0;
   s->keyEdges[scan] &= uint8_t(~bit);
   UnlockScreen(1, 0);

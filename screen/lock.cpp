@@ -8,6 +8,7 @@
 
 #include "backend/backend.h"
 #include "pixels.h"
+#include "record.h"
 
 namespace scr {
 
@@ -94,7 +95,9 @@ bool TakeChanges(Frame& frame) {
     std::memcpy(frame.pixels.data() + size_t(y) * pitch,
                 s.visible + size_t(y / s.lineMultiplier) * pitch, pitch);
   std::fill(shown->dirtyRows.begin(), shown->dirtyRows.end(), 0);
-  return first >= 0 || frame.paletteChanged;
+  const bool changed = first >= 0 || frame.paletteChanged;
+  RecordShownPicture(s, changed);
+  return changed;
 }
 
 void PostWindowKey(KeyCode code) {

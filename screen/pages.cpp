@@ -12,6 +12,7 @@
 #include "modes.h"
 #include "pixels.h"
 #include "platform/platform.h"
+#include "record.h"
 #include "screenshot.h"
 #include "textview.h"
 
@@ -163,6 +164,7 @@ int32_t OpenScreen(OpenRequest r) {
   // Shown only now: a Presenter pass before the clear would take rows of uninitialised memory
   // and keep them on screen, since the clear flags no rows.
   ShowToPresenter(s);
+  StartRecordingIfAsked(*s);
   if (!gLayer.endHookRegistered) {
     gLayer.endHookRegistered = true;
     std::atexit(EndHook);
@@ -188,6 +190,7 @@ void CloseScreen() {
   }
   ShowToPresenter(nullptr);
   s->backend->close();
+  FinishRecording(*s);
   WriteScreenshotIfAsked(*s);
   gLayer.screen = nullptr;
   ::operator delete(s->pageStore, kPageAlign);

@@ -61,4 +61,20 @@ inline uint32_t Widen565(uint32_t v) {
   return (r << 16) | (g << 8) | b;
 }
 
+// 0xRRGGBB of pixel x of a page row as it is shown: one-byte pixels through
+// `shown` (red + green * 256 + blue * 65536 per value), 5-6-5 or 32-bit ones
+// as they are.
+inline uint32_t ShownRgb(int32_t bytesPerPixel, const uint32_t* shown, const uint8_t* row, int32_t x) {
+  switch (bytesPerPixel) {
+    case 1: {
+      const uint32_t c = shown[row[x]];
+      return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
+    }
+    case 2:
+      return Widen565(ReadU16(row + 2 * x));
+    default:
+      return (uint32_t(row[4 * x + 2]) << 16) | (uint32_t(row[4 * x + 1]) << 8) | row[4 * x];
+  }
+}
+
 }  // namespace scr

@@ -20,20 +20,6 @@ namespace scr {
 
 namespace {
 
-// 0xRRGGBB of pixel x of a page row, as the window shows it.
-uint32_t ShownRgb(const Screen& s, const uint8_t* row, int32_t x) {
-  switch (s.bytesPerPixel) {
-    case 1: {
-      uint32_t c = s.shownColours[row[x]];  // red + green * 256 + blue * 65536
-      return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
-    }
-    case 2:
-      return Widen565(ReadU16(row + 2 * x));
-    default:
-      return (uint32_t(row[4 * x + 2]) << 16) | (uint32_t(row[4 * x + 1]) << 8) | row[4 * x];
-  }
-}
-
 // Appends by resize and copy (GCC 12's range insert warns falsely under LTO).
 void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
   const size_t at = out.size();
@@ -96,7 +82,7 @@ int32_t WritePagePng(const Screen& s, const char* path) {
     uint8_t* out = raw.data() + size_t(y) * lineBytes;
     *out++ = 0;
     for (int32_t x = 0; x < s.width; ++x) {
-      const uint32_t rgb = ShownRgb(s, row, x);
+      const uint32_t rgb = ShownRgb(s.bytesPerPixel, s.shownColours, row, x);
       *out++ = uint8_t(rgb >> 16);
       *out++ = uint8_t(rgb >> 8);
       *out++ = uint8_t(rgb);

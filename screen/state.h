@@ -30,6 +30,7 @@ namespace scr {
 
 struct Backend;
 struct DefaultPalette;
+struct Recording;
 
 // ---------------------------------------------------------------------------
 // The Screen
@@ -174,6 +175,18 @@ struct KeyCount {
   }
 };
 
+// The running recording (record.cpp owns it); a Presenter reads it under the
+// platform lock. Copied as a plain pointer when the state is reset.
+struct RecordingSlot {
+  std::atomic<Recording*> running{nullptr};
+  RecordingSlot() = default;
+  RecordingSlot(const RecordingSlot& other) : running(other.running.load()) {}
+  RecordingSlot& operator=(const RecordingSlot& other) {
+    running.store(other.running.load());
+    return *this;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------
@@ -209,8 +222,8 @@ struct ConsoleState {
 enum class ClockSource { Unchosen, Ticks, HighRes };
 
 // Print's glyphs as one-byte pixel rows in the colours last printed in, so a
-// cell's row is one copy (80 x 30 cells of 8 x 16: 31 -> 15.5 us, with two
-// cells a store, against a mask look-up and blend per row; bench_text).
+// cell's row is one copy (80 x 30 cells of 8 x 16: 31 us with a mask look-up
+// and blend per row, 9 us with these copied several cells a store; bench_text).
 struct RenderedCells {
   const uint8_t* font = nullptr;  // the built-in font they come from
   uint32_t fg = 0, bg = 0;
@@ -245,6 +258,7 @@ struct LayerState {
   std::unordered_map<const void*, size_t> images;  // ImageCreate header -> bytes from it to the block's end
   std::vector<ImageFont> fonts;  // FontFromImage's, number 100 + index; they outlive Screens
   RenderedCells renderedCells;
+  RecordingSlot recording;
   // Error number (with ErrorDetail's sentence, empty while it is 0) and files
   int32_t errorNumber = 0;
   std::string errorDetail;

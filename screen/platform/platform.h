@@ -42,6 +42,14 @@ bool StreamHasSize(std::FILE* stream);
 // strtod in the "C" locale, whatever locale the program has set.
 double StrToDoubleC(const char* text);
 
+// Whether the program may start threads (not in a browser page built without them).
+bool ThreadsAvailable();
+// From now on, before SIGINT, SIGTERM or SIGHUP (on Windows: Ctrl+C or
+// Ctrl+Break in the console) ends the process, calls `last` once, on a thread
+// of its own, where it may write files; the process then ends as it would
+// have. Only the first call counts.
+void CallBeforeEndingSignals(void (*last)());
+
 // ---------------------------------------------------------------------------
 // Text console (while no Screen is open)
 // ---------------------------------------------------------------------------

@@ -145,6 +145,14 @@ void PollInput() { StdinKeys().Poll(); }
 bool TakeInputKey(KeyCode& code) { return StdinKeys().Take(code); }
 bool TakeInputRecord(ConsoleKeyRecord&) { return false; }
 void SetInputWindowRules(bool on) { StdinKeys().SetWindowRules(on); }
+bool ThreadsAvailable() {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+  return false;
+#else
+  return true;
+#endif
+}
+void CallBeforeEndingSignals(void (*last)()) { TermCallBeforeEndingSignals(last); }
 void EndIfHungUp() {
   if (StdinKeys().HungUp()) TermHangUp();
 }

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <thread>
 
 namespace scr {
 
@@ -256,8 +257,22 @@ void OnContinue(int) {
   errno = savedErrno;
 }
 
+// The last words before SIGINT, SIGTERM or SIGHUP ends the process
+// (TermCallBeforeEndingSignals): the handler only wakes their thread.
+void (*gLastWords)() = nullptr;
+int gEndingPipe[2] = {-1, -1};
+volatile sig_atomic_t gEndingSignal = 0;
+
 void OnFatalSignal(int sig) {
   const int savedErrno = errno;
+  if ((sig == SIGINT || sig == SIGTERM || sig == SIGHUP) && gEndingPipe[1] >= 0 && !gEndingSignal) {
+    gEndingSignal = sig;  // a second one ends the process at once (SA_RESETHAND)
+    const unsigned char byte = 1;
+    if (write(gEndingPipe[1], &byte, 1) == 1) {
+      errno = savedErrno;
+      return;
+    }
+  }
   TermRestore();
   errno = savedErrno;
   // SA_RESETHAND has put back the default action: raised again, the signal
@@ -345,6 +360,44 @@ void TermLeaveRaw() {
 }
 
 void TermRestore() { GiveBack(kEnding); }
+
+void TermCallBeforeEndingSignals(void (*last)()) {
+#ifndef __EMSCRIPTEN__  // a page gets no signals (and may have no threads)
+  {
+    std::lock_guard<std::mutex> guard(gHookMutex);
+    if (gLastWords || pipe(gEndingPipe) != 0) return;
+    fcntl(gEndingPipe[0], F_SETFD, FD_CLOEXEC);
+    fcntl(gEndingPipe[1], F_SETFD, FD_CLOEXEC);
+    gLastWords = last;
+    try {
+      std::thread([] {
+        unsigned char byte = 0;
+        while (read(gEndingPipe[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        const int sig = gEndingSignal;
+        gLastWords();
+        TermRestore();
+        // SA_RESETHAND has put back the default action: raised here, the signal ends the process.
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, sig);
+        pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+        raise(sig);
+        _exit(128 + sig);
+      }).detach();
+    } catch (...) {  // no thread: the signals end the process as before
+      const int write = gEndingPipe[1];
+      gEndingPipe[1] = -1;
+      close(write);
+      close(gEndingPipe[0]);
+      return;
+    }
+  }
+  InstallHooks();
+#else
+  (void)last;
+#endif
+}
 
 void TermSetRestoreBytes(const char* s) {
   gRestoreLen = 0;

@@ -76,6 +76,12 @@ void TermLeaveRaw();
 // bytes, once until it is taken again; async-signal-safe, keeps the saved
 // settings. Runs at exit and in the signal handlers.
 void TermRestore();
+// From now on SIGINT, SIGTERM and SIGHUP, where they would end the process,
+// first wake a thread of their own that calls `last` (which may take locks
+// and write files, as no signal handler may), then give the terminal back and
+// end the process by the same signal. A second signal meanwhile ends it at
+// once. Only the first call counts.
+void TermCallBeforeEndingSignals(void (*last)());
 // Bytes written to standard output on restore (e.g. leave the alternate
 // screen, show the cursor); null or "" for none. At most 255 bytes are kept.
 void TermSetRestoreBytes(const char* s);

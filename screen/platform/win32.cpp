@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -190,6 +191,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 void RemoveConsoleHandler() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
 
+// Ctrl+C and Ctrl+Break: the system runs this on a thread of its own; FALSE
+// then passes the event on to the default handler, which ends the process.
+std::atomic<void (*)()> gLastWords{nullptr};
+BOOL WINAPI OnEndingEvent(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    if (void (*last)() = gLastWords.exchange(nullptr)) last();
+  }
+  return FALSE;
+}
+
 uint32_t ControlState(DWORD s) {
   return s & (RIGHT_ALT_PRESSED | LEFT_ALT_PRESSED | RIGHT_CTRL_PRESSED | LEFT_CTRL_PRESSED | SHIFT_PRESSED |
               ENHANCED_KEY);
@@ -279,6 +290,15 @@ bool TakeInputKey(KeyCode& code) { return TakeNext(gInput.keys, gInput.front, co
 bool TakeInputRecord(ConsoleKeyRecord& record) { return TakeNext(gInput.records, gInput.recordFront, record); }
 
 void SetInputWindowRules(bool on) { gInput.decoder.SetWindowRules(on); }
+
+bool ThreadsAvailable() { return true; }
+
+void CallBeforeEndingSignals(void (*last)()) {
+  static std::atomic<bool> installed{false};
+  if (installed.exchange(true)) return;
+  gLastWords = last;
+  SetConsoleCtrlHandler(OnEndingEvent, TRUE);
+}
 
 void EndIfHungUp() {}  // a console or pipe does not hang up as a terminal does
 

@@ -133,9 +133,26 @@ void SetPaletteRgb(int32_t index, uint8_t red, uint8_t green, uint8_t blue);
 uint32_t GetPaletteRgb(int32_t index);
 
 // Writes the visible page, as shown, to `path` as a PNG file now (SCRSHOT
-// writes one as the Screen closes). Returns the error number: 1 with no
-// Screen, 2 when the file cannot be opened for writing, 3 when writing fails.
+// writes one as the Screen closes, and when SIGINT, SIGTERM or SIGHUP, or
+// Ctrl+C in a Windows console, ends the program). Returns the error number:
+// 1 with no Screen, 2 when the file cannot be opened for writing, 3 when
+// writing fails.
 int32_t Screenshot(const std::string& path);
+
+// Records what the Screen shows into an animated GIF at `path` (SCRREC does
+// so from a Screen's opening): behind a window, terminal or page, each
+// picture shown (at most one per 20 ms) with the time it was shown; on the
+// windowless back-end, a picture each time the program reads the keyboard
+// and the page has changed, shown SCRRECDELAY seconds (0.25 when unset).
+// One byte a pixel in the page's colours (Screens of more than 8 bits go
+// through a 252-colour cube); only the changed rectangle of each picture is
+// stored. The recording ends with RecordStop, or as the Screen closes or a
+// signal ends the program, with one last picture; the file decodes at any
+// moment, also after a crash. RecordStart returns 1 with no Screen or with a
+// recording running, 2 when the file cannot be created; RecordStop 1 when
+// none runs, 3 when writing failed; else 0.
+int32_t RecordStart(const std::string& path);
+int32_t RecordStop();
 
 // Sets the window's title (UTF-8; empty: the program's file name, the title a
 // Screen starts with) for the open Screen, shown at the Presenter's next pass
