@@ -258,26 +258,43 @@ void OnContinue(int) {
 }
 
 // The last words before SIGINT, SIGTERM or SIGHUP ends the process
-// (TermCallBeforeEndingSignals): the handler only wakes their thread.
+// (TermCallBeforeEndingSignals): the handler only wakes their thread. The
+// same signal again within a second is the same ending (`timeout` sends its
+// signal to the program and then to its process group); a later one ends the
+// process at once.
 void (*gLastWords)() = nullptr;
 int gEndingPipe[2] = {-1, -1};
 volatile sig_atomic_t gEndingSignal = 0;
+volatile sig_atomic_t gEndingSince = 0;  // CLOCK_MONOTONIC seconds
+
+bool IsEndingSignal(int sig) { return sig == SIGINT || sig == SIGTERM || sig == SIGHUP; }
 
 void OnFatalSignal(int sig) {
   const int savedErrno = errno;
-  if ((sig == SIGINT || sig == SIGTERM || sig == SIGHUP) && gEndingPipe[1] >= 0 && !gEndingSignal) {
-    gEndingSignal = sig;  // a second one ends the process at once (SA_RESETHAND)
+  if (IsEndingSignal(sig) && gEndingPipe[1] >= 0) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);  // async-signal-safe
     const unsigned char byte = 1;
-    if (write(gEndingPipe[1], &byte, 1) == 1) {
+    bool handled = true;  // by the thread of the last words
+    if (!gEndingSignal) {
+      gEndingSignal = sig;
+      gEndingSince = sig_atomic_t(now.tv_sec);
+      handled = write(gEndingPipe[1], &byte, 1) == 1;
+    } else {
+      handled = now.tv_sec - gEndingSince <= 1;
+    }
+    if (handled) {
       errno = savedErrno;
       return;
     }
   }
   TermRestore();
   errno = savedErrno;
-  // SA_RESETHAND has put back the default action: raised again, the signal
-  // ends the process once this handler returns, with the usual exit status
-  // (and core dump). A fault raised by an instruction would also recur.
+  // The default action (SA_RESETHAND has put it back, except for the ending
+  // signals above): raised again, the signal ends the process once this
+  // handler returns, with the usual exit status (and core dump). A fault
+  // raised by an instruction would also recur.
+  signal(sig, SIG_DFL);
   raise(sig);
 }
 
@@ -377,7 +394,7 @@ void TermCallBeforeEndingSignals(void (*last)()) {
         const int sig = gEndingSignal;
         gLastWords();
         TermRestore();
-        // SA_RESETHAND has put back the default action: raised here, the signal ends the process.
+        signal(sig, SIG_DFL);  // raised here, the signal ends the process
         sigset_t only;
         sigemptyset(&only);
         sigaddset(&only, sig);
@@ -394,6 +411,13 @@ void TermCallBeforeEndingSignals(void (*last)()) {
     }
   }
   InstallHooks();
+  // Kept for a repeat of the signal while the last words are said.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) != 0 || now.sa_handler != OnFatalSignal) continue;
+    now.sa_flags = SA_ONSTACK;
+    sigaction(sig, &now, nullptr);
+  }
 #else
   (void)last;
 #endif

@@ -116,6 +116,42 @@ TEST_P(Programs, WindowWalksRefusesAndEndsOnEscape) {
   Quit();
 }
 
+// Headless with SCRREC: the GIF, split by Pillow, shows the page before the first frame (black), then
+// the reference frame after each key; its last frame is SCRSHOT's. A run ended by SIGTERM still leaves both.
+TEST_P(Programs, HeadlessRecordingShowsEachStepAlsoWhenKilled) {
+  Scenery();
+  const struct { const char* input; const char* timeout; int status; std::vector<std::pair<int, int>> steps; } kRuns[] = {
+      {"printf '6432\\033'", "30", 0, {{2, 2}, {3, 2}, {2, 2}, {2, 3}}},
+      {"(printf 6; sleep 3)", "2", 124, {{2, 2}, {3, 2}}},  // timeout's status after its SIGTERM
+  };
+  for (const auto& run : kRuns) {
+    SCOPED_TRACE(run.input);
+    const std::string d = dir;
+    fs::remove(d + "/rec.gif"), fs::remove(d + "/shot.png");
+    const int status = std::system(("cd " + d + " && " + run.input + " | SCRBK=null SCRREC=rec.gif SCRSHOT=shot.png"
+                                    " timeout " + run.timeout + " " + Path() + " >/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == run.status) << status;
+    const int frames = std::atoi(Shell("cd " + d + " && /usr/bin/python3 -c 'from PIL import Image, ImageSequence;"
+        "f = [x.convert(\"RGB\").save(f\"f{i}.png\") for i, x in enumerate(ImageSequence.Iterator("
+        "Image.open(\"rec.gif\")))]; print(len(f))'").c_str());
+    ASSERT_GT(frames, 1);
+    EXPECT_EQ(ReadPng(d + "/f0.png"), std::vector<uint32_t>(size_t(GetParam().width) * GetParam().height, 0));
+    size_t step = 0;  // each later frame is the current step's or the next one's (a flame flip adds frames)
+    for (int i = 1; i < frames; ++i) {
+      const std::vector<uint32_t> frame = ReadPng(d + "/f" + std::to_string(i) + ".png");
+      if (step + 1 < run.steps.size() && Shows(a, GetParam(), run.steps[step + 1].first, run.steps[step + 1].second,
+                                               frame))
+        ++step;
+      else
+        EXPECT_TRUE(Shows(a, GetParam(), run.steps[step].first, run.steps[step].second, frame)) << "frame " << i;
+      if (i == frames - 1) {
+        EXPECT_EQ(frame, ReadPng(d + "/shot.png"));
+      }
+    }
+    EXPECT_EQ(step + 1, run.steps.size());
+  }
+}
+
 // The soak (`make soak` lengthens it): random keys, never ESC, with the window
 // hidden and shown between batches, for SOAK_SECONDS; the program stays up
 // and its resident size flat after the first second.

@@ -153,6 +153,8 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
   };
   const struct { std::function<int32_t()> call; int32_t error; std::vector<std::string> words; } kCases[] = {
       {[] { return ScreenMode(5); }, 1, {"ScreenMode: mode 5 "}},
+      {[] { return RecordStart("a.gif"); }, 1, {"RecordStart: no Screen "}},
+      {[] { return RecordStop(); }, 1, {"RecordStop: no recording "}},
       {[] { return ScreenRes(640, 480, 3, 1); }, 1, {"ScreenRes: depth 3 "}},
       {[] { return ScreenRes(100000, 100000, 32, 8); }, 4, {"ScreenRes: ", "8 of 100000 x 100000 pixels"}},
       {nothingShows, 1, {"ScreenMode: no back-end", "(SCRBK names no back-end: bogus; ", "Term: standard output"}},
@@ -167,6 +169,10 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
       {[] { return CloseFile(7); }, 1, {"CloseFile: file number 7 "}},
       {[] { return Screenshot("/nonexistent/shot.png"); }, 2, {"Screenshot: \"/nonexistent/shot.png\""}},
       {[] { return Screenshot("/dev/full"); }, 3, {"Screenshot: writing \"/dev/full\""}},
+      {[] { return RecordStart("/nonexistent/a.gif"); }, 2, {"RecordStart: \"/nonexistent/a.gif\" cannot"}},
+      {[] { return RecordStart("/dev/full"); }, 0, {}},
+      {[] { return RecordStart("/dev/full"); }, 1, {"RecordStart: a recording is running"}},
+      {[] { return RecordStop(); }, 3, {"RecordStop: writing "}},
       {[] { return SetError(3); }, 3, {"SetError: error 3 "}},
       {[] { return SetError(0); }, 0, {}},
   };
@@ -179,6 +185,36 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
     PutPixel(nullptr, 1, 1, 3), KeyHeld(1), Timer(), GetMouse(m[0], m[1], m[2], m[3]), BackendName();
     EXPECT_EQ(ErrorDetail(), detail);
   }
+}
+
+// A windowless recording takes a picture at a keyboard read when the page changed as shown; the
+// GIF, read back by Pillow, holds each picture once, SCRRECDELAY seconds a take, and ends as shown.
+TEST_F(ScreenTest, RecordingsKeepEachPictureOnceAndEndAsShown) {
+  const std::string path = testing::TempDir() + "record_" + std::to_string(getpid());
+  setenv("SCRRECDELAY", "0.1", 1);
+  ASSERT_EQ(ScreenMode(13), 0);
+  ASSERT_EQ(RecordStart(path + ".gif"), 0);
+  const std::function<void()> kSteps[] = {
+      [] {},                                      // the cleared page: 100 ms
+      [] { DrawLine(nullptr, 20, 30, 90, 60, 40, LineShape::Box); },  // 100 ms
+      [] { PutPixel(nullptr, 20, 30, 40); },      // drawn as it was: no picture
+      [] { SetPaletteRgb(40, 250, 0, 0); },       // a colour in use: 200 ms, with the next
+      [] { SetPaletteRgb(41, 1, 2, 3); },         // a colour not in use: the same picture
+      [] { PutPixel(nullptr, 319, 199, 7); },     // the far corner: until the end, 200 ms
+  };
+  for (const auto& step : kSteps) step(), InKey();
+  EXPECT_EQ(RecordStop(), 0);
+  EXPECT_EQ(Screenshot(path + ".png"), 0);
+  unsetenv("SCRRECDELAY");
+  const std::string script = "from PIL import Image, ImageSequence as S; import sys; p = sys.argv[1]; "
+      "f = [(x.convert(\"RGB\").tobytes(), x.info[\"duration\"]) for x in S.Iterator(Image.open(p + \".gif\"))]; "
+      "print(*[d for _, d in f], f[-1][0] == Image.open(p + \".png\").convert(\"RGB\").tobytes())";
+  FILE* pipe = popen(("/usr/bin/python3 -c '" + script + "' " + path).c_str(), "r");
+  std::string out;
+  for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += char(c);
+  EXPECT_TRUE(pipe && pclose(pipe) == 0);
+  EXPECT_EQ(out, "100 100 200 200 True\n");
+  unlink((path + ".gif").c_str()), unlink((path + ".png").c_str());
 }
 
 TEST_F(ScreenTest, SetPagesAndPageCopy) {
