@@ -94,11 +94,12 @@ KeyString InKey() {
     // demand; with one, an empty ring is seen without the lock.
     const Backend* backend = gLayer.screen->backend;
     const bool polls = backend != nullptr && backend->pollKeys != nullptr;
+    StopHereIfEnding();
     if (!polls && gLayer.windowKeysWaiting.n.load(std::memory_order_acquire) == 0) return KeyString();
     LockScreen();
-    RecordOnKeyboardRead(*gLayer.screen);
     KeyCode code = 0;
     if (gLayer.windowKeys.Empty() && polls) backend->pollKeys();
+    RecordOnKeyboardRead(*gLayer.screen, !gLayer.windowKeys.Empty());
     gLayer.windowKeys.Pop(code);
     gLayer.windowKeysWaiting.n.store(gLayer.windowKeys.Size(), std::memory_order_release);
     UnlockScreen(1, 0);  // nothing drawn: no row flagged
@@ -115,8 +116,9 @@ KeyString InKey() {
 int32_t KeyHeld(int32_t scan) {
   Screen* s = gLayer.screen;
   if (!s || scan < 0 || scan > 127) return 0;
+  StopHereIfEnding();
   LockScreen();  // the Presenter writes the table under the platform lock
-  RecordOnKeyboardRead(*s);
+  RecordOnKeyboardRead(*s, false);
   const int32_t held = s->keyState[scan];
   UnlockScreen(1, 0);
   return held;
@@ -128,8 +130,9 @@ namespace {
 int32_t TakeKeyEdge(int32_t scan, uint8_t bit) {
   Screen* s = gLayer.screen;
   if (!s || scan < 0 || scan > 127) return 0;
+  StopHereIfEnding();
   LockScreen();
-  RecordOnKeyboardRead(*s);
+  RecordOnKeyboardRead(*s, false);
   const int32_t seen = (s->keyEdges[scan] & bit) != 0;
   s->keyEdges[scan] &= uint8_t(~bit);
   UnlockScreen(1, 0);

@@ -4,6 +4,7 @@
 #include "record.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -49,7 +50,7 @@ struct Recording {
   int64_t taken = 0;          // pictures taken
   std::vector<uint8_t> last;  // windowless: the last picture's pixels and colours
   uint32_t lastShown[256] = {};
-  double lastTaken = -1;      // seconds, behind a Presenter
+  double lastTaken = -1;      // seconds on the clock
   bool changeWaiting = true;   // a change not taken yet (the whole page at first)
   // Shared with the writer
   std::mutex mutex;
@@ -160,10 +161,16 @@ int32_t Finish(Recording& r, const Screen& s) {
   return r.error;
 }
 
-// A signal is ending the program: what SCRSHOT and a recording would have
-// got at its end. The program's thread may still be drawing; the pictures
-// are taken as they are.
+// A signal is ending the program: 1 while the program's thread is asked to
+// stop at its next keyboard read, 2 once it has.
+std::atomic<int> gEnding{0};
+
+// What SCRSHOT and a recording would have got at the program's end, taken
+// once the program's thread has stopped at a keyboard read, where its
+// picture is whole (or after a second, for a program that reads no keys).
 void SaveBeforeSignalEnd() {
+  gEnding.store(1);
+  for (int i = 0; i < 100 && gEnding.load() != 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const Screen* s = gLayer.screen;
   if (!s) return;
   // Taken away from a Presenter under its platform lock, as it may be taking a picture.
@@ -211,6 +218,12 @@ void StartRecordingIfAsked(Screen& s) {
   if (path && *path) Begin(s, path, "SCRREC");
 }
 
+void StopHereIfEnding() {
+  if (gEnding.load(std::memory_order_relaxed) == 0) return;
+  gEnding.store(2);
+  for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));  // until the signal ends the process
+}
+
 void RecordShownPicture(const Screen& s, bool changed) {
   Recording* r = gLayer.recording.running.load(std::memory_order_relaxed);
   if (!r || r->windowless) return;
@@ -226,9 +239,11 @@ void RecordShownPicture(const Screen& s, bool changed) {
   Take(*r, s, int64_t(now * 100 + 0.5), false);
 }
 
-void RecordOnKeyboardRead(Screen& s) {
+void RecordOnKeyboardRead(Screen& s, bool key) {
   Recording* r = gLayer.recording.running.load(std::memory_order_relaxed);
   if (!r || !r->windowless) return;
+  const double now = Elapsed(*r);
+  if (!key && r->taken > 0 && now - r->lastTaken < double(r->fixedDelay) / 100) return;
   bool flagged = s.coloursChanged || r->taken == 0;
   for (size_t y = 0; !flagged && y < s.dirtyRows.size(); ++y) flagged = s.dirtyRows[y] != 0;
   if (!flagged) return;
@@ -240,6 +255,7 @@ void RecordOnKeyboardRead(Screen& s) {
   for (int32_t y = 0; same && y < s.height; ++y)
     same = std::memcmp(r->last.data() + size_t(y) * rowBytes, s.visible + size_t(y) * size_t(s.pitch), rowBytes) == 0;
   if (same) return;
+  r->lastTaken = now;
   Take(*r, s, r->taken * r->fixedDelay, true);
 }
 

@@ -187,22 +187,23 @@ TEST_F(ScreenTest, ErrorDetailNamesTheCallAndWhy) {
   }
 }
 
-// A windowless recording takes a picture at a keyboard read when the page changed as shown; the
-// GIF, read back by Pillow, holds each picture once, SCRRECDELAY seconds a take, and ends as shown.
+// A windowless recording takes a picture at a keyboard read that finds no key when the page changed as
+// shown and SCRRECDELAY seconds have passed; the GIF, read back by Pillow, holds each picture once,
+// SCRRECDELAY seconds a take, and ends as shown.
 TEST_F(ScreenTest, RecordingsKeepEachPictureOnceAndEndAsShown) {
   const std::string path = testing::TempDir() + "record_" + std::to_string(getpid());
-  setenv("SCRRECDELAY", "0.1", 1);
+  setenv("SCRRECDELAY", "0.05", 1);
   ASSERT_EQ(ScreenMode(13), 0);
   ASSERT_EQ(RecordStart(path + ".gif"), 0);
   const std::function<void()> kSteps[] = {
-      [] {},                                      // the cleared page: 100 ms
-      [] { DrawLine(nullptr, 20, 30, 90, 60, 40, LineShape::Box); },  // 100 ms
+      [] {},                                      // the cleared page: 50 ms
+      [] { DrawLine(nullptr, 20, 30, 90, 60, 40, LineShape::Box); },  // 50 ms
       [] { PutPixel(nullptr, 20, 30, 40); },      // drawn as it was: no picture
-      [] { SetPaletteRgb(40, 250, 0, 0); },       // a colour in use: 200 ms, with the next
+      [] { SetPaletteRgb(40, 250, 0, 0); },       // a colour in use: 100 ms, with the next
       [] { SetPaletteRgb(41, 1, 2, 3); },         // a colour not in use: the same picture
-      [] { PutPixel(nullptr, 319, 199, 7); },     // the far corner: until the end, 200 ms
-  };
-  for (const auto& step : kSteps) step(), InKey();
+      [] { PutPixel(nullptr, 319, 199, 7), InKey(), PutPixel(nullptr, 0, 199, 9); },  // the far corner: 50 ms;
+  };  // the last pixel, read too soon after, is taken by RecordStop: 50 ms
+  for (const auto& step : kSteps) usleep(60000), step(), InKey();
   EXPECT_EQ(RecordStop(), 0);
   EXPECT_EQ(Screenshot(path + ".png"), 0);
   unsetenv("SCRRECDELAY");
@@ -213,7 +214,7 @@ TEST_F(ScreenTest, RecordingsKeepEachPictureOnceAndEndAsShown) {
   std::string out;
   for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += char(c);
   EXPECT_TRUE(pipe && pclose(pipe) == 0);
-  EXPECT_EQ(out, "100 100 200 200 True\n");
+  EXPECT_EQ(out, "50 50 100 50 50 True\n");
   unlink((path + ".gif").c_str()), unlink((path + ".png").c_str());
 }
 
