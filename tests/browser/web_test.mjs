@@ -3,7 +3,7 @@
 // (walkshot's, flame clock held as the page's is here), on the phone frame by frame for the
 // same keys from the keyboard and each keypad button, in the colours of
 // tests/support/colours.h, at a whole number of device pixels per page pixel; F10 posts
-// nothing; Esc ends it. The index shows
+// nothing; Esc ends it. A headless recording plays. The index shows
 // real thumbnails; no page asks for anything missing. Fails, never skips, when the browser or
 // the build is missing.
 // Usage: node web_test.mjs WEB_DIR ASSET_DIR WALKSHOT COLOURS_H
@@ -184,6 +184,24 @@ try {
   await page.evaluate(() => window.stepFrame());
   check(await page.waitForSelector('body.ended', { timeout: 5000 }).then(() => true, () => false), 'text: Esc ends');
   await page.close();
+  // A recording made headless plays in Chromium: its own decoder gives every picture (the page before the
+  // first frame, then one per step), the last the frame SCRSHOT wrote.
+  const env = { ...process.env, SCRREC: path.join(refDir, 'walk.gif'), SCRSHOT: path.join(refDir, 'walk.png') };
+  spawnSync(walkshot, ['mapwalk1'], { cwd: assetDir, input: '2266\x1b', env });
+  const played = await (await open(screens[2], 'index.html')).evaluate(async () => {
+    const decoder = new ImageDecoder({ data: await (await fetch('/ref/walk.gif')).arrayBuffer(), type: 'image/gif' });
+    await decoder.tracks.ready;
+    const frames = decoder.tracks.selectedTrack.frameCount;
+    const pixels = (image) => {
+      const ctx = new OffscreenCanvas(320, 200).getContext('2d');
+      ctx.drawImage(image, 0, 0);
+      return new Uint32Array(ctx.getImageData(0, 0, 320, 200).data.buffer);
+    };
+    const last = pixels((await decoder.decode({ frameIndex: frames - 1 })).image);
+    const shot = pixels(await createImageBitmap(await (await fetch('/ref/walk.png')).blob()));
+    return [frames, last.every((v, i) => v === shot[i])];
+  });
+  check(played.join() === '5,true', `recording in Chromium: ${played} (pictures, last as SCRSHOT)`);
   check(missing.length === 0, `missing: ${missing}`);
 } finally {
   await browser.close();
