@@ -3,9 +3,11 @@
 // strays out of bounds (sanitizers watch), the lock is released, refused calls record error 1 (or 4)
 // with a detail.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (in.ConsumeBool() && !created.empty()) target = pick(created);
     else if (in.ConsumeBool() && !owned.empty()) target = reinterpret_cast<ImageBuffer*>(pick(owned).data());
     const float x = coord(), y = coord();
-    switch (in.ConsumeIntegralInRange(0, 11)) {
+    switch (in.ConsumeIntegralInRange(0, 12)) {
       case 0: PutPixel(target, x, y, in.ConsumeIntegral<uint32_t>(), range(-9, 9), in.ConsumeBool()); break;
       case 1:  // one-byte pixels read -1..255
         if (const int32_t v = GetPixel(target, x, y); !target && gLayer.screen && gLayer.screen->bytesPerPixel == 1)
@@ -131,12 +133,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(ErrorNumber() == before);
         break;
       }
+      case 11: {  // recordings: pictures taken at keyboard reads and as they stop, on any Screen
+        static const std::string gif = "/tmp/fuzz_draw_" + std::to_string(getpid()) + ".gif";
+        const int32_t error = in.ConsumeBool() ? RecordStart(gif) : RecordStop();
+        Require(error == 0 || error == 1);
+        InKey();
+        break;
+      }
       default: open();
     }
     Require(!gLayer.screen || gLayer.screen->lockCount == 0);
     Require(ErrorDetail().empty() == (ErrorNumber() == 0));  // every refusal says why, success says nothing
   }
   for (ImageBuffer* img : created) ImageDestroy(img);
+  RecordStop();
   ResetLayerForTests();
   return 0;
 }
