@@ -240,6 +240,6 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 }  // namespace
 
 extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend,
-                                        LockWindowBackend, UnlockWindowBackend, nullptr, false};
+                                        LockWindowBackend, UnlockWindowBackend, nullptr, true};
 
 }  // namespace scr

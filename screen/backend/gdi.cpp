@@ -95,6 +95,6 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 }  // namespace
 
 extern const Backend kGdiBackend = {"GDI", Open, CloseWindowBackend,
-                                    LockWindowBackend, UnlockWindowBackend, nullptr, false};
+                                    LockWindowBackend, UnlockWindowBackend, nullptr, true};
 
 }  // namespace scr

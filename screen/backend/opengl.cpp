@@ -123,6 +123,6 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 }  // namespace
 
 extern const Backend kOpenGlBackend = {"OpenGL", Open, CloseWindowBackend,
-                                       LockWindowBackend, UnlockWindowBackend, nullptr, false};
+                                       LockWindowBackend, UnlockWindowBackend, nullptr, true};
 
 }  // namespace scr
