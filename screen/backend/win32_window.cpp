@@ -74,12 +74,21 @@ uint32_t ControlState(const BYTE* k, LPARAM lParam) {
   return state;
 }
 
-// The key's character in the layout: none for a dead key, else what the key
-// gives with the keyboard state when that is exactly one character.
+// A UTF-16 character in code page 437 by the system's conversion, which
+// gives its substitute for what 437 lacks (€); 0 for 0.
+uint8_t Cp437Of(wchar_t wide) {
+  char cp437 = 0;
+  if (wide != 0) WideCharToMultiByte(437, 0, &wide, 1, &cp437, 1, nullptr, nullptr);
+  return uint8_t(cp437);
+}
+
+// The key's character in the layout, in code page 437 as TranslateKey
+// compares it: none for a dead key, else what the key gives with the
+// keyboard state when that is exactly one character.
 int32_t LayoutChar(UINT vk, UINT scan, const BYTE* keys) {
-  if (MapVirtualKeyA(vk, MAPVK_VK_TO_CHAR) & 0x80000000u) return 0;
-  WORD out[2] = {};
-  return ToAscii(vk, scan, keys, out, 0) == 1 ? (out[0] & 0xFF) : 0;
+  if (MapVirtualKeyW(vk, MAPVK_VK_TO_CHAR) & 0x80000000u) return 0;
+  wchar_t out[4] = {};
+  return ToUnicode(vk, scan, keys, out, 4, 0) == 1 ? Cp437Of(out[0]) : 0;
 }
 
 // A key-down, key-up or system key-down: its code, posted (key-downs only,
@@ -97,15 +106,12 @@ bool OnKey(UINT message, WPARAM vk, LPARAM lParam) {
   return vk == VK_F10 || vk == VK_MENU || code == CloseKey;
 }
 
-// A character: from the ANSI code page through UTF-16 to code page 437 by
-// the system's conversion, which gives its substitute for what 437 lacks (€).
+// A character: from the ANSI code page through UTF-16 to code page 437.
 void OnChar(WPARAM c, LPARAM lParam) {
   if (c > 255) return;
   const char byte = char(c);
   wchar_t wide = 0;
-  char cp437 = 0;
-  if (MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1)
-    WideCharToMultiByte(437, 0, &wide, 1, &cp437, 1, nullptr, nullptr);
+  const uint8_t cp437 = MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1 ? Cp437Of(wide) : 0;
   for (int n = int(lParam & 0xFFFF); n > 0; --n) gWindow.keys.push_back(KeyCode(int8_t(cp437)));
 }
 

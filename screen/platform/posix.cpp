@@ -145,6 +145,7 @@ void PollInput() { StdinKeys().Poll(); }
 bool TakeInputKey(KeyCode& code) { return StdinKeys().Take(code); }
 bool TakeInputRecord(ConsoleKeyRecord&) { return false; }
 void SetInputWindowRules(bool on) { StdinKeys().SetWindowRules(on); }
+int32_t LayoutChar(int32_t vk) { return UsLayoutChar(vk); }
 void EndIfHungUp() {
   if (StdinKeys().HungUp()) TermHangUp();
 }
