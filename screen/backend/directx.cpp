@@ -231,7 +231,7 @@ bool KeyStates(uint8_t held[128]) {
   return true;
 }
 
-const Surface kDxSurface = {Start, Update, Present, Finish, KeyStates};
+const Surface kDxSurface = {Start, Update, Present, Finish, KeyStates, nullptr};
 
 int Open(const BackendOpenArgs& args, std::string& reason) {
   return OpenWindowBackend(kDxSurface, args, reason);

@@ -309,6 +309,14 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       if (LOWORD(lParam) != HTCLIENT) break;
       SetCursor(w.cursorHidden ? nullptr : LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
       return TRUE;
+    case WM_QUERYNEWPALETTE:  // about to be active: the window's colours take the display's palette first
+      if (!w.surface->realize) break;
+      if (w.surface->realize(hwnd, false)) w.presentAll = true;
+      return TRUE;
+    case WM_PALETTECHANGED:  // another window took the palette: the colours fitted into what is left
+      if (w.surface->realize && reinterpret_cast<HWND>(wParam) != hwnd && w.surface->realize(hwnd, true))
+        w.presentAll = true;
+      return 0;
     case WM_DPICHANGED:  // moved to a monitor of another scale: the pass fits the window to it
       w.newDpi = LOWORD(wParam);
       return 0;
