@@ -4,12 +4,14 @@
 // the virtual key and the modifier state) into a KeyCode. Enhanced keys
 // without a character (grey cursor block, keypad Enter and /) are looked up
 // in kEnhancedKeyTable; other keys take their extended code from
-// kScanCodeTable when the character typed is the key's own; everything else
-// that has a character gives the character.
+// kScanCodeTable when the character typed is the key's own (the one the
+// current layout gives it without modifiers, platform::LayoutChar);
+// everything else that has a character gives the character.
 #include <cstdint>
 
 #include "screen.h"
 #include "keys.h"
+#include "platform/platform.h"
 
 namespace scr {
 
@@ -240,7 +242,7 @@ KeyCode TranslateKey(int32_t ch, int32_t scan, int32_t vk, uint32_t state, int32
   }
 
   if (scan >= 0 && scan < 89) {
-    const int32_t m = UsLayoutChar(vk);
+    const int32_t m = platform::LayoutChar(vk);
     int32_t m2 = m;
     if (m >= 'a' && m <= 'z') m2 = m - 32;
     else if (m >= 'A' && m <= 'Z') m2 = m + 32;

@@ -4,10 +4,11 @@
 //
 // Both DLLs are loaded by name when the window starts, so a system without
 // them only makes this back-end fail and the next one open. An 8-bit primary
-// surface shows the page's bytes through a DirectDraw palette; any other
-// (Wine shows palettised surfaces black, and desktops are 32-bit today) gets
-// a 32-bit offscreen surface into which the rows are converted through the
-// shown colours.
+// surface shows the page's bytes through a DirectDraw palette that leaves the
+// system's 20 colours in place; a 32-bit one gets a 32-bit offscreen surface
+// into which the rows are converted through the shown colours; any other
+// makes the start fail. Lost surfaces are restored, or made anew for the
+// desktop's format after a change of display mode.
 #include <initguid.h>  // the DirectInput GUIDs, defined here rather than linked
 
 #include <ddraw.h>
@@ -36,8 +37,14 @@ struct DirectX {
   IDirectDrawPalette* palette = nullptr;  // 8-bit primary only
   IDirectInput8A* input = nullptr;
   IDirectInputDevice8A* keyboard = nullptr;
+  HWND window = nullptr;
   bool eightBit = false;
-  int32_t width = 0, height = 0;
+  // The surfaces were lost and none could be made for the desktop's format
+  // since: nothing is drawn until a whole present makes them anew.
+  bool gone = false;
+  int32_t width = 0, height = 0, depth = 8;
+  const Frame* frame = nullptr;  // the rows and colours last updated, for new surfaces
+  uint8_t entry[256] = {};  // on an 8-bit desktop, the palette entry each page byte shows as
 };
 
 DirectX gDx;
@@ -48,15 +55,20 @@ void Release(T*& p) {
   p = nullptr;
 }
 
+void ReleaseSurfaces() {
+  DirectX& d = gDx;
+  Release(d.palette);
+  Release(d.page);
+  Release(d.clipper);
+  Release(d.primary);
+}
+
 void Finish() {
   DirectX& d = gDx;
   if (d.keyboard) d.keyboard->Unacquire();
   Release(d.keyboard);
   Release(d.input);
-  Release(d.palette);
-  Release(d.page);
-  Release(d.clipper);
-  Release(d.primary);
+  ReleaseSurfaces();
   Release(d.draw);
   if (d.dinputDll) FreeLibrary(d.dinputDll);
   if (d.ddrawDll) FreeLibrary(d.ddrawDll);
@@ -94,20 +106,20 @@ void StartKeyboard(HWND window) {
   d.keyboard->Acquire();
 }
 
-bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::string& failure) {
+// The display's palette: on an 8-bit desktop, the system's reserved colours
+// at 0-9 and 246-255 (black where it reports none).
+void SystemEntries(PALETTEENTRY entries[256]) {
+  HDC screen = GetDC(nullptr);
+  const UINT got = screen ? GetSystemPaletteEntries(screen, 0, 256, entries) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  if (got != 256) std::memset(entries, 0, 256 * sizeof(PALETTEENTRY));
+}
+
+// The primary surface with its clipper, for the desktop's format as it is now,
+// its palette on an 8-bit desktop, and the page's surface in the primary's
+// format; false, with the reason, when the format takes no page of this depth.
+bool CreateSurfaces(std::string& failure) {
   DirectX& d = gDx;
-  d = DirectX{};
-  d.width = width;
-  d.height = height;
-  d.ddrawDll = LoadLibraryA("ddraw.dll");
-  auto create = d.ddrawDll ? reinterpret_cast<DirectDrawCreateFn>(
-                                 reinterpret_cast<void*>(GetProcAddress(d.ddrawDll, "DirectDrawCreate")))
-                           : nullptr;
-  if (!create) {
-    failure = d.ddrawDll ? "ddraw.dll has no DirectDrawCreate" : "ddraw.dll cannot be loaded";
-    Finish();
-    return false;
-  }
   // Each call runs only while all before it succeeded; the first to fail is named.
   const char* failed = nullptr;
   HRESULT result = S_OK;
@@ -115,15 +127,13 @@ bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::strin
     if (FAILED(hr)) failed = call, result = hr;
     return !failed;
   };
-  bool started = ok(create(nullptr, &d.draw, nullptr), "DirectDrawCreate") &&
-                 ok(d.draw->SetCooperativeLevel(window, DDSCL_NORMAL), "SetCooperativeLevel");
   DDSURFACEDESC desc{};
   desc.dwSize = sizeof desc;
   desc.dwFlags = DDSD_CAPS;
   desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-  started = started && ok(d.draw->CreateSurface(&desc, &d.primary, nullptr), "CreateSurface (primary)") &&
-            ok(d.draw->CreateClipper(0, &d.clipper, nullptr), "CreateClipper") &&
-            ok(d.clipper->SetHWnd(0, window), "SetHWnd") && ok(d.primary->SetClipper(d.clipper), "SetClipper");
+  bool started = ok(d.draw->CreateSurface(&desc, &d.primary, nullptr), "CreateSurface (primary)") &&
+                 ok(d.draw->CreateClipper(0, &d.clipper, nullptr), "CreateClipper") &&
+                 ok(d.clipper->SetHWnd(0, d.window), "SetHWnd") && ok(d.primary->SetClipper(d.clipper), "SetClipper");
   DDPIXELFORMAT format{};
   format.dwSize = sizeof format;
   started = started && ok(d.primary->GetPixelFormat(&format), "GetPixelFormat");
@@ -132,24 +142,26 @@ bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::strin
   // 8-bit desktop for a page of up to 8 bits. Any other desktop goes on to
   // the next back-end rather than show black or write past a row.
   const bool rgb32 = (format.dwFlags & DDPF_RGB) && !d.eightBit && format.dwRGBBitCount == 32;
-  if (started && !(rgb32 || (d.eightBit && depth <= 8))) {
+  if (started && !(rgb32 || (d.eightBit && d.depth <= 8))) {
     failure = "the desktop's " + std::to_string(format.dwRGBBitCount) + "-bit pixels do not take a " +
-              std::to_string(depth) + "-bit page";
-    Finish();
+              std::to_string(d.depth) + "-bit page";
+    ReleaseSurfaces();
     return false;
   }
   if (started && d.eightBit) {
-    PALETTEENTRY black[256] = {};
-    started = ok(d.draw->CreatePalette(DDPCAPS_8BIT | DDPCAPS_ALLOW256, black, &d.palette, nullptr), "CreatePalette") &&
+    PALETTEENTRY entries[256];
+    SystemEntries(entries);
+    started = ok(d.draw->CreatePalette(DDPCAPS_8BIT, entries, &d.palette, nullptr), "CreatePalette") &&
               ok(d.primary->SetPalette(d.palette), "SetPalette");
+    for (int i = 0; i < 236; ++i) d.entry[i] = uint8_t(10 + i);  // until SetColours knows the colours
   }
   if (started) {
     DDSURFACEDESC page{};
     page.dwSize = sizeof page;
     page.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
     page.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
-    page.dwWidth = DWORD(width);
-    page.dwHeight = DWORD(height);
+    page.dwWidth = DWORD(d.width);
+    page.dwHeight = DWORD(d.height);
     page.ddpfPixelFormat.dwSize = sizeof page.ddpfPixelFormat;
     page.ddpfPixelFormat.dwFlags = d.eightBit ? DDPF_RGB | DDPF_PALETTEINDEXED8 : DDPF_RGB;
     page.ddpfPixelFormat.dwRGBBitCount = d.eightBit ? 8 : 32;
@@ -164,6 +176,36 @@ bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::strin
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
     failure = std::string(failed) + " failed (" + code + ")";
+    ReleaseSurfaces();
+  }
+  return started;
+}
+
+bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::string& failure) {
+  DirectX& d = gDx;
+  d = DirectX{};
+  d.window = window;
+  d.width = width;
+  d.height = height;
+  d.depth = depth;
+  d.ddrawDll = LoadLibraryA("ddraw.dll");
+  auto create = d.ddrawDll ? reinterpret_cast<DirectDrawCreateFn>(
+                                 reinterpret_cast<void*>(GetProcAddress(d.ddrawDll, "DirectDrawCreate")))
+                           : nullptr;
+  if (!create) {
+    failure = d.ddrawDll ? "ddraw.dll has no DirectDrawCreate" : "ddraw.dll cannot be loaded";
+    Finish();
+    return false;
+  }
+  HRESULT result = create(nullptr, &d.draw, nullptr);
+  const char* failed = FAILED(result) ? "DirectDrawCreate" : nullptr;
+  if (!failed && FAILED(result = d.draw->SetCooperativeLevel(window, DDSCL_NORMAL))) failed = "SetCooperativeLevel";
+  if (failed) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+    failure = std::string(failed) + " failed (" + code + ")";
+  }
+  if (failed || !CreateSurfaces(failure)) {
     Finish();
     return false;
   }
@@ -171,34 +213,89 @@ bool Start(HWND window, int32_t width, int32_t height, int32_t depth, std::strin
   return true;
 }
 
-void Update(const Frame& frame, int32_t first, int32_t last) {
+// On an 8-bit desktop: page bytes 0 to 235 in palette entries 10 to 245, a
+// byte beyond as the nearest of all 256; entries 0-9 and 246-255 stay the
+// system's, so the desktop's colours stay and the page's show exactly.
+void SetColours(const Frame& frame) {
   DirectX& d = gDx;
-  if (d.eightBit && frame.paletteChanged) {
-    PALETTEENTRY entries[256];
-    for (int i = 0; i < 256; ++i) {
-      const uint32_t c = frame.colours[i];
-      entries[i] = PALETTEENTRY{BYTE(c >> 16), BYTE(c >> 8), BYTE(c), 0};
-    }
-    d.palette->SetEntries(0, 0, 256, entries);
+  PALETTEENTRY entries[256];
+  SystemEntries(entries);
+  for (int i = 0; i < 236; ++i) {
+    const uint32_t c = frame.colours[i];
+    entries[10 + i] = PALETTEENTRY{BYTE(c >> 16), BYTE(c >> 8), BYTE(c), PC_NOCOLLAPSE};
+    d.entry[i] = uint8_t(10 + i);
   }
+  for (int i = 236; i < 256; ++i) {
+    const uint32_t c = frame.colours[i];
+    const int r = int(c >> 16 & 0xFF), g = int(c >> 8 & 0xFF), b = int(c & 0xFF);
+    int best = 0, bestDistance = 1 << 30;
+    for (int e = 0; e < 256; ++e) {
+      const int dr = entries[e].peRed - r, dg = entries[e].peGreen - g, db = entries[e].peBlue - b;
+      const int distance = dr * dr + dg * dg + db * db;
+      if (distance < bestDistance) best = e, bestDistance = distance;
+    }
+    d.entry[i] = uint8_t(best);
+  }
+  d.palette->SetEntries(0, 10, 236, entries + 10);
+}
+
+// Rows first..last of the frame into the page's surface, through the
+// palette entries on an 8-bit desktop, converted to 32-bit RGB elsewhere.
+void UploadRows(const Frame& frame, int32_t first, int32_t last) {
+  DirectX& d = gDx;
   DDSURFACEDESC desc{};
   desc.dwSize = sizeof desc;
-  if (d.page->IsLost() == DDERR_SURFACELOST) d.page->Restore();
   if (FAILED(d.page->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr))) return;
   auto* bits = static_cast<uint8_t*>(desc.lpSurface);
   for (int32_t y = first; y <= last; ++y) {
     uint8_t* row = bits + size_t(y) * size_t(desc.lPitch);
-    if (d.eightBit && frame.bytesPerPixel == 1)
-      std::memcpy(row, frame.pixels.data() + size_t(y) * size_t(frame.width), size_t(frame.width));
+    const uint8_t* from = frame.pixels.data() + size_t(y) * size_t(frame.width);
+    if (d.eightBit)  // pages of one byte a pixel only (CreateSurfaces sees to it)
+      for (int32_t x = 0; x < frame.width; ++x) row[x] = d.entry[from[x]];
     else
       FrameRowToRgb(frame, y, reinterpret_cast<uint32_t*>(row));
   }
   d.page->Unlock(nullptr);
 }
 
+// The whole frame into surfaces that are new or were lost.
+void UploadAll() {
+  DirectX& d = gDx;
+  if (!d.frame || d.frame->width != d.width || d.frame->height != d.height) return;
+  if (d.eightBit) SetColours(*d.frame);
+  UploadRows(*d.frame, 0, d.height - 1);
+}
+
+void Update(const Frame& frame, int32_t first, int32_t last) {
+  DirectX& d = gDx;
+  d.frame = &frame;
+  if (d.gone) return;
+  if (d.eightBit && frame.paletteChanged) SetColours(frame);
+  UploadRows(frame, first, last);
+}
+
+// Whether there are surfaces to draw with: lost ones restored, and when that
+// fails (the display's mode changed) all made anew for the desktop's format
+// as it is now. When none fits it nothing is drawn, and each whole present
+// (the display's change repaints every window) tries again.
+bool Ready(bool whole) {
+  DirectX& d = gDx;
+  if (!d.gone) {
+    if (d.primary->IsLost() != DDERR_SURFACELOST && d.page->IsLost() != DDERR_SURFACELOST) return true;
+    if (SUCCEEDED(d.primary->Restore()) && SUCCEEDED(d.page->Restore())) return UploadAll(), true;
+  } else if (!whole) {
+    return false;
+  }
+  ReleaseSurfaces();
+  std::string failure;
+  d.gone = !CreateSurfaces(failure);
+  if (!d.gone) UploadAll();
+  return !d.gone;
+}
+
 void Present(HWND window, const RECT& picture, const RECT& client, int32_t, int32_t, bool whole) {
   DirectX& d = gDx;
-  if (d.primary->IsLost() == DDERR_SURFACELOST) d.primary->Restore();
+  if (!Ready(whole)) return;
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
   if (whole && (picture.left > 0 || picture.top > 0)) {  // the bars around a full-screen picture, not under it
@@ -231,7 +328,7 @@ bool KeyStates(uint8_t held[128]) {
   return true;
 }
 
-const Surface kDxSurface = {Start, Update, Present, Finish, KeyStates};
+const Surface kDxSurface = {Start, Update, Present, Finish, KeyStates, nullptr};
 
 int Open(const BackendOpenArgs& args, std::string& reason) {
   return OpenWindowBackend(kDxSurface, args, reason);
@@ -240,6 +337,6 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 }  // namespace
 
 extern const Backend kDirectXBackend = {"DirectX", Open, CloseWindowBackend,
-                                        LockWindowBackend, UnlockWindowBackend, nullptr, false};
+                                        LockWindowBackend, UnlockWindowBackend, nullptr, true};
 
 }  // namespace scr

@@ -3,6 +3,8 @@
 //
 // update only takes the new colour table (the Frame keeps the rows); present
 // hands the bitmap to StretchDIBits, which converts it to the screen's format.
+// On a palettised display a logical palette of the shown colours is realised
+// first, so they show as they are instead of the nearest of the system's 20.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,12 +27,27 @@ struct Gdi {
   // multiple of 4 (bitmap rows are), are shown as 32-bit rows converted here.
   bool converted = false;
   std::vector<uint32_t> rgb;
+  HWND window = nullptr;
+  HPALETTE palette = nullptr;  // on a palettised display only
+};
+
+struct Palette {  // a LOGPALETTE of 256 entries
+  WORD version = 0x300, count = 256;
+  PALETTEENTRY entries[256] = {};
 };
 
 Gdi gGdi;
 
-bool Start(HWND, int32_t width, int32_t height, int32_t, std::string&) {  // never fails
-  Bitmap& b = gGdi.bitmap;
+bool Start(HWND window, int32_t width, int32_t height, int32_t, std::string&) {  // never fails
+  Gdi& g = gGdi;
+  g.window = window;
+  HDC dc = GetDC(window);
+  if (dc && (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE)) {
+    const Palette black;  // until the first colours come
+    g.palette = CreatePalette(reinterpret_cast<const LOGPALETTE*>(&black));
+  }
+  if (dc) ReleaseDC(window, dc);
+  Bitmap& b = g.bitmap;
   b = Bitmap{};
   b.header.biSize = sizeof b.header;
   b.header.biWidth = width;
@@ -47,6 +64,13 @@ void Update(const Frame& frame, int32_t first, int32_t last) {
   g.frame = &frame;
   g.converted = frame.bytesPerPixel != 1 || frame.width % 4 != 0;
   g.bitmap.header.biBitCount = g.converted ? 32 : 8;
+  if (g.palette && frame.paletteChanged) {  // realised anew by the next present
+    Palette p;
+    for (int i = 0; i < 256; ++i)
+      p.entries[i] = PALETTEENTRY{BYTE(frame.colours[i] >> 16), BYTE(frame.colours[i] >> 8), BYTE(frame.colours[i]), 0};
+    SetPaletteEntries(g.palette, 0, 256, p.entries);
+    UnrealizeObject(g.palette);  // mapped afresh, not skipped as already realised
+  }
   if (!g.converted) {
     // 0xRRGGBB in memory is blue, green, red, 0: an RGBQUAD.
     static_assert(sizeof(RGBQUAD) == sizeof(uint32_t));
@@ -55,6 +79,24 @@ void Update(const Frame& frame, int32_t first, int32_t last) {
   }
   g.rgb.resize(size_t(frame.width) * size_t(frame.height));
   for (int32_t y = first; y <= last; ++y) FrameRowToRgb(frame, y, g.rgb.data() + size_t(y) * size_t(frame.width));
+}
+
+// The palette selected into the window's own DC, which keeps it, and realised:
+// the number of entries that changed the screen's colours.
+UINT Select(HWND window, bool background) {
+  HDC dc = GetDC(window);
+  SelectPalette(dc, gGdi.palette, background);
+  const UINT changed = RealizePalette(dc);
+  ReleaseDC(window, dc);
+  return changed;
+}
+
+// For the palette messages: the palette mapped afresh onto the display's.
+bool Realize(HWND window, bool background) {
+  if (!gGdi.palette) return false;
+  UnrealizeObject(gGdi.palette);
+  const UINT changed = Select(window, background);
+  return changed != 0 && changed != GDI_ERROR;
 }
 
 // In a window, rows first..last as a bitmap of their own; in full screen
@@ -67,6 +109,7 @@ void Present(HWND window, const RECT& picture, const RECT& client, int32_t first
   const bool scaled = pw != f->width || ph != f->height;
   if (scaled) first = 0, last = f->height - 1;
   const int32_t rows = last - first + 1;
+  if (gGdi.palette) Select(window, false);
   HDC dc = GetDC(window);
   if (scaled && whole) {  // the bars alone: painting over the picture too would flicker
     ExcludeClipRect(dc, picture.left, picture.top, picture.right, picture.bottom);
@@ -82,11 +125,19 @@ void Present(HWND window, const RECT& picture, const RECT& client, int32_t first
 }
 
 void Finish() {
-  gGdi.frame = nullptr;
-  std::vector<uint32_t>().swap(gGdi.rgb);
+  Gdi& g = gGdi;
+  if (g.palette) {  // out of the window's own DC before it goes
+    HDC dc = GetDC(g.window);
+    SelectPalette(dc, static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)), FALSE);
+    ReleaseDC(g.window, dc);
+    DeleteObject(g.palette);
+    g.palette = nullptr;
+  }
+  g.frame = nullptr;
+  std::vector<uint32_t>().swap(g.rgb);
 }
 
-const Surface kGdiSurface = {Start, Update, Present, Finish, nullptr};
+const Surface kGdiSurface = {Start, Update, Present, Finish, nullptr, Realize};
 
 int Open(const BackendOpenArgs& args, std::string& reason) {
   return OpenWindowBackend(kGdiSurface, args, reason);
@@ -95,6 +146,6 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 }  // namespace
 
 extern const Backend kGdiBackend = {"GDI", Open, CloseWindowBackend,
-                                    LockWindowBackend, UnlockWindowBackend, nullptr, false};
+                                    LockWindowBackend, UnlockWindowBackend, nullptr, true};
 
 }  // namespace scr

@@ -114,7 +114,7 @@ void Present(HWND, const RECT& picture, const RECT& client, int32_t, int32_t, bo
   SwapBuffers(g.dc);
 }
 
-const Surface kGlSurface = {Start, Update, Present, Finish, nullptr};
+const Surface kGlSurface = {Start, Update, Present, Finish, nullptr, nullptr};
 
 int Open(const BackendOpenArgs& args, std::string& reason) {
   return OpenWindowBackend(kGlSurface, args, reason);
@@ -123,6 +123,6 @@ int Open(const BackendOpenArgs& args, std::string& reason) {
 }  // namespace
 
 extern const Backend kOpenGlBackend = {"OpenGL", Open, CloseWindowBackend,
-                                       LockWindowBackend, UnlockWindowBackend, nullptr, false};
+                                       LockWindowBackend, UnlockWindowBackend, nullptr, true};
 
 }  // namespace scr

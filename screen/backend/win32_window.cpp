@@ -2,11 +2,12 @@
 //
 // The Presenter thread creates the window, so its messages arrive on that
 // thread; the window procedure runs during the pass's message pump, outside
-// the platform lock, and only records keys and requests. The pass then
-// applies them under the lock, as every other back-end does.
+// the platform lock, and only records keys, the pointer and requests. The
+// pass then applies them under the lock, as every other back-end does.
 #include "backend/win32_window.h"
 
 #include <mmsystem.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <atomic>
@@ -43,6 +44,12 @@ struct Window {
   std::vector<KeyCode> keys;
   std::vector<std::pair<int32_t, bool>> keyEdges;  // virtual key, down
   bool focusChanged = false, presentAll = false, toggleFullScreen = false;
+  // The pointer: its client position while over the client area or captured
+  // (mouseIn), the buttons held (1 left, 2 right, 4 middle), the wheel's
+  // delta short of a whole step and the whole steps not yet passed on.
+  POINT mouse{-1, -1};
+  bool mouseIn = false, leaveTracked = false, cursorHidden = false;
+  int32_t buttons = 0, wheelDelta = 0, wheelSteps = 0;
   int32_t newDpi = 0;  // the display's dots an inch after a move to a monitor of another scale
   std::atomic<uint64_t> passes{0};
   std::string failure;  // why its start failed, read by open once the thread has answered
@@ -67,12 +74,21 @@ uint32_t ControlState(const BYTE* k, LPARAM lParam) {
   return state;
 }
 
-// The key's character in the layout: none for a dead key, else what the key
-// gives with the keyboard state when that is exactly one character.
+// A UTF-16 character in code page 437 by the system's conversion, which
+// gives its substitute for what 437 lacks (€); 0 for 0.
+uint8_t Cp437Of(wchar_t wide) {
+  char cp437 = 0;
+  if (wide != 0) WideCharToMultiByte(437, 0, &wide, 1, &cp437, 1, nullptr, nullptr);
+  return uint8_t(cp437);
+}
+
+// The key's character in the layout, in code page 437 as TranslateKey
+// compares it: none for a dead key, else what the key gives with the
+// keyboard state when that is exactly one character.
 int32_t LayoutChar(UINT vk, UINT scan, const BYTE* keys) {
-  if (MapVirtualKeyA(vk, MAPVK_VK_TO_CHAR) & 0x80000000u) return 0;
-  WORD out[2] = {};
-  return ToAscii(vk, scan, keys, out, 0) == 1 ? (out[0] & 0xFF) : 0;
+  if (MapVirtualKeyW(vk, MAPVK_VK_TO_CHAR) & 0x80000000u) return 0;
+  wchar_t out[4] = {};
+  return ToUnicode(vk, scan, keys, out, 4, 0) == 1 ? Cp437Of(out[0]) : 0;
 }
 
 // A key-down, key-up or system key-down: its code, posted (key-downs only,
@@ -90,15 +106,12 @@ bool OnKey(UINT message, WPARAM vk, LPARAM lParam) {
   return vk == VK_F10 || vk == VK_MENU || code == CloseKey;
 }
 
-// A character: from the ANSI code page through UTF-16 to code page 437 by
-// the system's conversion, which gives its substitute for what 437 lacks (€).
+// A character: from the ANSI code page through UTF-16 to code page 437.
 void OnChar(WPARAM c, LPARAM lParam) {
   if (c > 255) return;
   const char byte = char(c);
   wchar_t wide = 0;
-  char cp437 = 0;
-  if (MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1)
-    WideCharToMultiByte(437, 0, &wide, 1, &cp437, 1, nullptr, nullptr);
+  const uint8_t cp437 = MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) == 1 ? Cp437Of(wide) : 0;
   for (int n = int(lParam & 0xFFFF); n > 0; --n) gWindow.keys.push_back(KeyCode(int8_t(cp437)));
 }
 
@@ -189,6 +202,66 @@ RECT PictureRect(const RECT& client) {
   return RECT{x, y, x + pw, y + ph};
 }
 
+// ---------------------------------------------------------------------------
+// The pointer
+// ---------------------------------------------------------------------------
+
+// A client-area mouse message: the position (outside the client area too
+// while captured), the buttons from its key-state flags, the mouse captured
+// while any is held so that a release outside still arrives, and the leave
+// asked for so that the pointer is seen to go.
+void OnMouse(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  Window& w = gWindow;
+  w.mouse = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  w.mouseIn = true;
+  w.buttons = (wParam & MK_LBUTTON ? 1 : 0) | (wParam & MK_RBUTTON ? 2 : 0) | (wParam & MK_MBUTTON ? 4 : 0);
+  if (w.buttons && GetCapture() != hwnd) SetCapture(hwnd);
+  if (!w.buttons && GetCapture() == hwnd) ReleaseCapture();
+  if (!w.leaveTracked) {
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+    w.leaveTracked = TrackMouseEvent(&track) != 0;
+  }
+}
+
+// Wheel steps of WHEEL_DELTA, up positive; a finer wheel's part-steps add up.
+void OnWheel(int32_t delta) {
+  Window& w = gWindow;
+  w.wheelDelta += delta;
+  w.wheelSteps += w.wheelDelta / WHEEL_DELTA;
+  w.wheelDelta %= WHEEL_DELTA;
+}
+
+// Client pixels a picture pixel covers.
+int32_t ScaleOf(const RECT& picture) {
+  return std::max<int32_t>(1, (picture.right - picture.left) / std::max(1, gWindow.width));
+}
+
+// The picture's pixel under client point p: column and window row, -1 left
+// of or above the picture (SetPointer takes anything beyond it as off it).
+void ClientToPicture(const RECT& picture, POINT p, int32_t& x, int32_t& row) {
+  const int32_t scale = ScaleOf(picture);
+  x = p.x >= picture.left ? (p.x - picture.left) / scale : -1;
+  row = p.y >= picture.top ? (p.y - picture.top) / scale : -1;
+}
+
+// SetMouse's requests: the pointer to the centre of a picture pixel, shown
+// or hidden over the client area (WM_SETCURSOR keeps it so).
+void ApplyPointerRequests(const RECT& picture) {
+  Window& w = gWindow;
+  if (w.frame.pointerMove) {
+    const int32_t scale = ScaleOf(picture);
+    POINT p{picture.left + w.frame.pointerX * scale + scale / 2, picture.top + w.frame.pointerRow * scale + scale / 2};
+    w.mouse = p;
+    w.mouseIn = true;
+    ClientToScreen(w.hwnd, &p);
+    SetCursorPos(p.x, p.y);
+  }
+  if (w.frame.pointerShown >= 0) {
+    w.cursorHidden = w.frame.pointerShown == 0;
+    if (w.mouseIn) SetCursor(w.cursorHidden ? nullptr : LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
+  }
+}
+
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   Window& w = gWindow;
   // Presses (bit 30: the key was down already, an auto-repeat) and releases,
@@ -214,6 +287,36 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     }
     case WM_ERASEBKGND:
       return 1;  // the pass paints every pixel
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+      OnMouse(hwnd, wParam, lParam);
+      return 0;
+    case WM_MOUSEWHEEL:
+      OnWheel(GET_WHEEL_DELTA_WPARAM(wParam));
+      return 0;
+    case WM_MOUSELEAVE:
+      w.mouseIn = w.leaveTracked = false;
+      return 0;
+    case WM_CAPTURECHANGED:  // taken by another window: the releases will not come here
+      if (reinterpret_cast<HWND>(lParam) != hwnd) w.buttons = 0;
+      return 0;
+    case WM_SETCURSOR:  // over the client area: none while SetMouse hides it, else the arrow
+      if (LOWORD(lParam) != HTCLIENT) break;
+      SetCursor(w.cursorHidden ? nullptr : LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
+      return TRUE;
+    case WM_QUERYNEWPALETTE:  // about to be active: the window's colours take the display's palette first
+      if (!w.surface->realize) break;
+      if (w.surface->realize(hwnd, false)) w.presentAll = true;
+      return TRUE;
+    case WM_PALETTECHANGED:  // another window took the palette: the colours fitted into what is left
+      if (w.surface->realize && reinterpret_cast<HWND>(wParam) != hwnd && w.surface->realize(hwnd, true))
+        w.presentAll = true;
+      return 0;
     case WM_DPICHANGED:  // moved to a monitor of another scale: the pass fits the window to it
       w.newDpi = LOWORD(wParam);
       return 0;
@@ -339,6 +442,11 @@ void Pass() {
       w.presentAll = true;
     }
   }
+  RECT client;
+  GetClientRect(w.hwnd, &client);
+  const RECT picture = PictureRect(client);
+  int32_t pointerX = -1, pointerRow = -1;
+  if (w.mouseIn) ClientToPicture(picture, w.mouse, pointerX, pointerRow);
   uint8_t held[128];
   const bool ownStates = w.surface->keyStates && w.surface->keyStates(held);
   if (!ownStates) {
@@ -363,8 +471,10 @@ void Pass() {
     } else if (w.active) {
       SetKeyStates(held);
     }
+    SetPointer(pointerX, pointerRow, w.buttons, std::exchange(w.wheelSteps, 0));
     changed = TakeChanges(w.frame);
   }
+  ApplyPointerRequests(picture);
   w.keys.clear();
   w.keyEdges.clear();
   w.focusChanged = false;
@@ -378,9 +488,7 @@ void Pass() {
   }
   if (w.presentAll) first = 0, last = w.height - 1;
   if (first >= 0 && !w.frame.pixels.empty()) {
-    RECT client;
-    GetClientRect(w.hwnd, &client);
-    w.surface->present(w.hwnd, PictureRect(client), client, first, last, w.presentAll);
+    w.surface->present(w.hwnd, picture, client, first, last, w.presentAll);
   }
   w.presentAll = false;
   w.passes.fetch_add(1, std::memory_order_relaxed);
@@ -413,6 +521,9 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args, std::
   w.flags = args.flags;
   w.frame = Frame{};
   w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;
+  w.mouse = POINT{-1, -1};
+  w.mouseIn = w.leaveTracked = w.cursorHidden = false;
+  w.buttons = w.wheelDelta = w.wheelSteps = 0;
   w.passes = 0;
   w.newDpi = 0;
   w.failure.clear();

@@ -36,6 +36,10 @@ struct Surface {
   // Optional: the key-state table from the surface's own keyboard device;
   // false leaves the window's keyboard state in force.
   bool (*keyStates)(uint8_t held[128]);
+  // Optional, for a palettised display: realises the surface's palette in
+  // the window's DC, as a background palette with `background`; true when
+  // that changed the colours on the screen (the picture is shown anew).
+  bool (*realize)(HWND window, bool background);
 };
 
 // Opens the window with `surface` (one window at a time); 0 or -1 and the

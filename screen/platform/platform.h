@@ -82,6 +82,10 @@ bool TakeInputKey(KeyCode& code);
 bool TakeInputRecord(ConsoleKeyRecord& record);
 // While on, keys follow a window's rules (a Screen is open).
 void SetInputWindowRules(bool on);
+// The character the current keyboard layout gives virtual key vk without
+// modifiers, in code page 437 (0 none), for TranslateKey: the system's layout
+// on Windows; elsewhere the US layout, onto which the back-ends map keys.
+int32_t LayoutChar(int32_t vk);
 // The terminal hung up: the program cannot go on. Ends the process as the
 // hang-up signal does when it has; returns otherwise.
 void EndIfHungUp();

@@ -153,6 +153,7 @@ bool ThreadsAvailable() {
 #endif
 }
 void CallBeforeEndingSignals(void (*last)()) { TermCallBeforeEndingSignals(last); }
+int32_t LayoutChar(int32_t vk) { return UsLayoutChar(vk); }
 void EndIfHungUp() {
   if (StdinKeys().HungUp()) TermHangUp();
 }

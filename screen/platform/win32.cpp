@@ -206,6 +206,14 @@ uint32_t ControlState(DWORD s) {
               ENHANCED_KEY);
 }
 
+// A UTF-16 character in code page 437 by the system's conversion, with its
+// substitute for what 437 lacks (0 for 0).
+uint8_t Cp437Of(wchar_t wc) {
+  char cp437 = 0;
+  if (wc != 0) WideCharToMultiByte(437, 0, &wc, 1, &cp437, 1, nullptr, nullptr);
+  return uint8_t(cp437);
+}
+
 void ReadConsoleRecords(HANDLE handle) {
   INPUT_RECORD batch[64];
   for (DWORD got = 0; ReadConsoleInputW(handle, batch, 64, &got);) {
@@ -216,9 +224,7 @@ void ReadConsoleRecords(HANDLE handle) {
       const wchar_t wc = k.uChar.UnicodeChar;
       ConsoleKeyRecord r;
       r.down = k.bKeyDown != 0;
-      char cp437 = 0;  // the system's conversion, with its substitute for what 437 lacks
-      if (wc != 0) WideCharToMultiByte(437, 0, &wc, 1, &cp437, 1, nullptr, nullptr);
-      r.ch = uint8_t(cp437);
+      r.ch = Cp437Of(wc);
       r.scan = k.wVirtualScanCode;
       r.vk = k.wVirtualKeyCode;
       r.state = ControlState(k.dwControlKeyState);
@@ -298,6 +304,10 @@ void CallBeforeEndingSignals(void (*last)()) {
   if (installed.exchange(true)) return;
   gLastWords = last;
   SetConsoleCtrlHandler(OnEndingEvent, TRUE);
+}
+
+int32_t LayoutChar(int32_t vk) {  // a dead key's own character too (bit 31 marks it)
+  return vk > 0 && vk < 256 ? Cp437Of(wchar_t(MapVirtualKeyW(UINT(vk), MAPVK_VK_TO_CHAR) & 0xFFFF)) : 0;
 }
 
 void EndIfHungUp() {}  // a console or pipe does not hang up as a terminal does

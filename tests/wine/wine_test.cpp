@@ -3,8 +3,8 @@
 // console left bright white on blue (in tmux), each back-end's window frames
 // against the reference frames for the same keys, its close button and ESC,
 // the window's keys from raw X key codes (XTEST: xdotool would toggle Num
-// Lock around keypad keys), and each back-end opening as named, showing the
-// flags and redrawing after focus changes and exposes.
+// Lock around keypad keys), each back-end opening as named, showing the
+// flags and redrawing after focus changes and exposes, and its pointer.
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -23,6 +23,7 @@
 
 #include <X11/Xlib.h>  // after gtest, whose names Xlib's macros (None) would spoil
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 
 namespace {
 
@@ -94,7 +95,7 @@ class WineWindow : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(x.Start("Xvfb", &error, screen)) << error;
     const std::string command = "cd " + std::string(dir) + " && DISPLAY=" + x.Name() + " SCRBK=" + backend + " " +
-                                prefix->Wine() + exe + " </dev/null >out.txt 2>/dev/null";
+                                env + prefix->Wine() + exe + " </dev/null >out.txt 2>/dev/null";
     if ((pid = fork()) == 0) {
       setpgid(0, 0);
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -133,6 +134,7 @@ class WineWindow : public ::testing::Test {
   }
 
   char dir[32] = "/tmp/wine_test.XXXXXX";
+  std::string env;  // more of the program's environment, "NAME=value " each
   std::unique_ptr<Prefix> prefix;
   XvfbServer x;
   std::string window;
@@ -255,6 +257,81 @@ INSTANTIATE_TEST_SUITE_P(Wine, Screens,
                          ::testing::Values(std::pair{"DirectX", 0}, std::pair{"GDI", F::Borderless | F::NoSwitch},
                                            std::pair{"OpenGL", F::FullScreen}),
                          [](const auto& i) { return std::string(i.param.first); });
+
+// The pointer and held keys as keyecho writes GetMouse's and KeyHeld's answers, at the window's scale or in
+// full screen (3x, with bars): the page pixel under the pointer, -1, -1 off the page (the window's frame, a
+// bar, beyond the window); buttons 1 left, 2 right, 4 middle; wheel steps, up adding 1; a release beyond the
+// window still seen (the mouse is captured). "p" puts the pointer on page pixel 100, 50's centre and hides
+// it, "o" shows it again. A held digit 2 holds scan code 3, either Shift both Shift codes, 42 and 54.
+struct Input {
+  const char* backend;
+  int32_t flags, scale;
+};
+class Inputs : public WineWindow, public ::testing::WithParamInterface<Input> {};
+
+TEST_P(Inputs, PointerAndHeldKeys) {
+  const auto [backend, flags, s] = GetParam();
+  const bool full = flags & F::FullScreen;
+  env = "SCRSCALE=" + std::to_string(s) + " ";
+  ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE + (" " + std::to_string(flags) + " watch"), backend, "keyecho"));
+  const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(x.Name().c_str()), XCloseDisplay);
+  Display* d = display.get();
+  ASSERT_NE(d, nullptr);
+  const ::Window w = std::stoul(window);
+  XWindowAttributes a{};
+  ASSERT_TRUE(Within(std::chrono::seconds(5), [&] {
+    return XGetWindowAttributes(d, w, &a), full ? a.width == 1024 : a.width > 320 * s && a.width < 400 * s;
+  })) << a.width;
+  const int cw = full ? 1024 : 320 * s, ch = full ? 768 : 200 * s, border = (a.width - cw) / 2;
+  const int left = border + (cw - 320 * s) / 2, top = a.height - ch - border + (ch - 200 * s) / 2;  // the page's
+  std::string seen;
+  const auto shows = [&](const std::string& want) {  // keyecho's last line of want's kind, "M" or "H", waited for
+    return Within(std::chrono::seconds(5), [&] {
+      const std::string out = "\n" + Output();
+      const size_t at = out.rfind("\n" + want.substr(0, 1));
+      return (seen = at == std::string::npos ? "" : out.substr(at + 1, out.find('\n', at + 1) - at - 1)) == want;
+    });
+  };
+  const auto to = [&](int dx, int dy) {
+    return X("xdotool mousemove --window " + window + " " + std::to_string(left + dx) + " " + std::to_string(top + dy));
+  };
+  for (auto [dx, dy, want] : {std::tuple{320 * s - 1, 200 * s - 1, "M 319,199,0,0"}, {-1, 5, "M -1,-1,0,0"},
+                              {0, 0, "M 0,0,0,0"}, {s * 320, 0, "M -1,-1,0,0"}, {7 * s, 4 * s - 1, "M 7,3,0,0"}})
+    EXPECT_TRUE((to(dx, dy), shows(want))) << dx << "," << dy << ": " << seen;
+  const auto hidden = [&] {  // the X cursor over the window has no pixel to show
+    XFixesCursorImage* c = XFixesGetCursorImage(d);
+    bool none = c != nullptr;
+    for (int i = 0; none && i < c->width * c->height; ++i) none = (c->pixels[i] >> 24) == 0;
+    return XFree(c), none;
+  };
+  // The arrow, looked at before a click: a click makes Wine confine the pointer to a full-screen DirectDraw
+  // window, whose cursor it then shows only from the next change of the program's cursor on.
+  EXPECT_FALSE(hidden()) << "no arrow over the window";
+  for (auto [args, want] : {std::pair{"mousedown 1", "M 7,3,0,1"}, {"mousedown 3", "M 7,3,0,3"},
+                            {"mousedown 2", "M 7,3,0,7"}, {"mouseup 1", "M 7,3,0,6"}, {"mouseup 3", "M 7,3,0,4"},
+                            {"mouseup 2 click 4 click 4", "M 7,3,2,0"}, {"click 5", "M 7,3,1,0"},
+                            {"mousedown 1 mousemove 2 2", "M -1,-1,1,1"}, {"mouseup 1", "M -1,-1,1,0"}})
+    EXPECT_TRUE((X(std::string("xdotool ") + args), shows(want))) << args << ": " << seen;
+  XKeys(x.Name(), {"33"});  // p
+  ::Window root, child;
+  int rx, ry, wx = 0, wy = 0;
+  unsigned mask;
+  EXPECT_TRUE(shows("M 100,50,1,0") && XQueryPointer(d, w, &root, &child, &rx, &ry, &wx, &wy, &mask) &&
+              wx == left + 100 * s + s / 2 && wy == top + 50 * s + s / 2) << seen << " at " << wx << "," << wy;
+  X("xdotool mousemove_relative 1 1");  // still hidden as the pointer moves on
+  EXPECT_TRUE(Within(std::chrono::seconds(5), hidden)) << "shown";
+  XKeys(x.Name(), {"32"});  // o
+  EXPECT_TRUE(Within(std::chrono::seconds(5), [&] { return !hidden(); })) << "hidden";
+  for (auto [key, want] : {std::pair{"+11", "H 3"}, {"+50", "H 3 42 54"}, {"-11", "H 42 54"}, {"-50", "H"},
+                           {"+62", "H 42 54"}, {"-62", "H"}})  // 2, left Shift, right Shift
+    EXPECT_TRUE((XKeys(x.Name(), {key}), shows(want))) << key << ": " << seen;
+  EndsOnEscape();
+}
+
+INSTANTIATE_TEST_SUITE_P(Wine, Inputs,
+                         ::testing::Values(Input{"GDI", 0, 1}, Input{"GDI", 0, 2}, Input{"OpenGL", 0, 2},
+                                           Input{"DirectX", F::FullScreen, 3}),
+                         [](const auto& i) { return i.param.backend + ("_" + std::to_string(i.param.scale)); });
 
 // The window's keys as InKey gives them, one key a line after the back-end's
 // name: main-row digits; the keypad with Num Lock off then on; Shift+Tab its
