@@ -2,7 +2,8 @@
 // canvas page (O draws a circle around the diamond, F flood-fills the shape
 // under it with the next colour), draws each frame on a hidden page, stamps a
 // captured image with XOR, shows each finished frame, moves the image with the
-// arrow keys, prints the last key it read, paces its frames and ends on ESC.
+// arrow keys, prints the last key it read and where the pointer is, paces its
+// frames and ends on ESC.
 #include <mapwalk/screen.h>
 
 #include <cstdint>
@@ -48,8 +49,15 @@ int main(int argc, char** argv) {
     PageCopy(2, 1);  // the canvas under this frame
     PutImage(nullptr, float(x), float(y), diamond, kOmitted, kOmitted, kOmitted, kOmitted, 0,
              RasterMode::Xor);
-    Locate(23, 3);  // text row 23 of 25, inside the frame
+    Locate(22, 3);  // text rows 22 and 23 of 25, inside the frame
     Print("Last key: " + last + Blanks(20 - Len(last)));
+    int32_t mx, my, wheel, buttons;  // the pointer, where the back-end has one
+    const std::string where = GetMouse(mx, my, wheel, buttons) != 0 ? "none here"
+                              : mx < 0 ? "off the screen"
+                                       : std::to_string(mx) + ", " + std::to_string(my) + "  buttons " +
+                                             std::to_string(buttons) + "  wheel " + std::to_string(wheel);
+    Locate(23, 3);
+    Print("Pointer: " + where + Blanks(28 - int32_t(where.size())));
     PageCopy(1, 0);  // show the finished frame
     WaitFrame();     // one frame per refresh, without spinning a processor
   }
