@@ -57,7 +57,6 @@ struct Recording {
   std::condition_variable wake;
   std::deque<Picture> waiting;
   bool stopping = false;
-  int64_t endCentiseconds = -1;
   int32_t error = 0;
   std::thread writer;
   GifWriter gif;

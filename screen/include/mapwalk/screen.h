@@ -142,8 +142,9 @@ int32_t Screenshot(const std::string& path);
 // Records what the Screen shows into an animated GIF at `path` (SCRREC does
 // so from a Screen's opening): behind a window, terminal or page, each
 // picture shown (at most one per 20 ms) with the time it was shown; on the
-// windowless back-end, a picture each time the program reads the keyboard
-// and the page has changed, shown SCRRECDELAY seconds (0.25 when unset).
+// windowless back-end, a picture each time the program takes a key and the
+// page has changed (a read that finds no key takes one at most once per
+// SCRRECDELAY), each shown SCRRECDELAY seconds (0.25 when unset).
 // One byte a pixel in the page's colours (Screens of more than 8 bits go
 // through a 252-colour cube); only the changed rectangle of each picture is
 // stored. The recording ends with RecordStop, or as the Screen closes or a
