@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -67,6 +68,17 @@ void XKeys(const std::string& display, std::initializer_list<const char*> keys) 
   XCloseDisplay(d);
 }
 
+// Gives key code 47 (";" on the US layout, a key with a scan code of its own) the symbol `sym`; done
+// before Wine starts, Wine reads it with the rest of the keymap.
+void MapKey47(const std::string& display, KeySym sym) {
+  Display* d = XOpenDisplay(display.c_str());
+  ASSERT_NE(d, nullptr);
+  KeySym both[2] = {sym, sym};
+  XChangeKeyboardMapping(d, 47, 2, both, 1);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
 template <typename Check>
 bool Within(std::chrono::seconds limit, Check check) {
   for (const auto end = Clock::now() + limit; Clock::now() < end;) {
@@ -94,6 +106,9 @@ class WineWindow : public ::testing::Test {
               const char* screen = "1024x768x24") {
     std::string error;
     ASSERT_TRUE(x.Start("Xvfb", &error, screen)) << error;
+    if (key47) {
+      ASSERT_NO_FATAL_FAILURE(MapKey47(x.Name(), key47));
+    }
     const std::string command = "cd " + std::string(dir) + " && DISPLAY=" + x.Name() + " SCRBK=" + backend + " " +
                                 env + prefix->Wine() + exe + " </dev/null >out.txt 2>/dev/null";
     if ((pid = fork()) == 0) {
@@ -135,6 +150,7 @@ class WineWindow : public ::testing::Test {
 
   char dir[32] = "/tmp/wine_test.XXXXXX";
   std::string env;  // more of the program's environment, "NAME=value " each
+  KeySym key47 = 0;  // the symbol of key code 47 while the program runs, when not 0
   std::unique_ptr<Prefix> prefix;
   XvfbServer x;
   std::string window;
@@ -336,19 +352,20 @@ INSTANTIATE_TEST_SUITE_P(Wine, Inputs,
 // The window's keys as InKey gives them, one key a line after the back-end's
 // name: main-row digits; the keypad with Num Lock off then on; Shift+Tab its
 // code before its character; Alt+F4 and F10 nothing; the close button 255,
-// "k"; "t" a UTF-8 title.
+// "k"; "t" a UTF-8 title; é through the system's conversion, code page 437's 130.
 TEST_F(WineWindow, KeysOfTheWindowAndTheTitle) {
+  key47 = XK_eacute;
   ASSERT_NO_FATAL_FAILURE(Launch(KEYECHO_EXE, "GDI", "keyecho"));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the window takes the focus
   XKeys(x.Name(), {"10", "11", "12", "13", "14", "15", "16", "17", "18"});  // 1 to 9
   XKeys(x.Name(), {"87", "80", "77", "87", "80", "77"});                    // KP_1, KP_8, Num Lock, again, Num Lock
   XKeys(x.Name(), {"+50", "23", "-50", "+64", "70", "-64", "76"});          // Shift+Tab, Alt+F4, F10
   ClickClose();
-  XKeys(x.Name(), {"28"});  // t
+  XKeys(x.Name(), {"28", "47"});  // t, é
   const auto titled = [&] { return X("xdotool getwindowname " + window) == "keyecho \u2665\n"; };
   EXPECT_TRUE(Within(std::chrono::seconds(5), titled));
   ASSERT_NO_FATAL_FAILURE(EndsOnEscape());
-  EXPECT_EQ(Output(), "GDI\n49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n27\n");
+  EXPECT_EQ(Output(), "GDI\n49\n50\n51\n52\n53\n54\n55\n56\n57\n255,79\n255,72\n49\n56\n255,15\n9\n255,107\n116\n130\n27\n");
 }
 
 // Keys piped in, no window: each program writes its SCRSHOT and ends with 0.
