@@ -1,11 +1,12 @@
 // gdi.cpp - the "GDI" back-end: the page's rows as a device-independent
-// bitmap of one byte per pixel through a 256-entry colour table.
+// bitmap of 32-bit pixels, the shown colours.
 //
-// update only takes the new colour table (the Frame keeps the rows); present
-// hands the bitmap to StretchDIBits, which converts it to the screen's format.
+// update converts the changed rows to those colours; present hands the bitmap
+// to StretchDIBits, which converts it to the screen's format. Under Wine a
+// bitmap of one byte per pixel through a colour table took 380 us of processor
+// time to show a 640 x 480 frame, 32-bit rows 150 us with their conversion here.
 // On a palettised display a logical palette of the shown colours is realised
 // first, so they show as they are instead of the nearest of the system's 20.
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,18 +16,10 @@ namespace scr {
 
 namespace {
 
-struct Bitmap {
-  BITMAPINFOHEADER header;
-  RGBQUAD colours[256];
-};
-
 struct Gdi {
-  Bitmap bitmap{};
+  BITMAPINFOHEADER header{};
   const Frame* frame = nullptr;
-  // Pages of more than one byte per pixel, or rows of a width that is no
-  // multiple of 4 (bitmap rows are), are shown as 32-bit rows converted here.
-  bool converted = false;
-  std::vector<uint32_t> rgb;
+  std::vector<uint32_t> rgb;  // the frame's rows in 0xRRGGBB
   HWND window = nullptr;
   HPALETTE palette = nullptr;  // on a palettised display only
 };
@@ -47,35 +40,26 @@ bool Start(HWND window, int32_t width, int32_t height, int32_t, std::string&) { 
     g.palette = CreatePalette(reinterpret_cast<const LOGPALETTE*>(&black));
   }
   if (dc) ReleaseDC(window, dc);
-  Bitmap& b = g.bitmap;
-  b = Bitmap{};
-  b.header.biSize = sizeof b.header;
-  b.header.biWidth = width;
-  b.header.biHeight = -height;  // top-down rows, as in the page
-  b.header.biPlanes = 1;
-  b.header.biBitCount = 8;
-  b.header.biCompression = BI_RGB;
-  b.header.biClrUsed = 256;
+  BITMAPINFOHEADER& h = g.header;
+  h = BITMAPINFOHEADER{};
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = -height;  // top-down rows, as in the page
+  h.biPlanes = 1;
+  h.biBitCount = 32;
+  h.biCompression = BI_RGB;
   return true;
 }
 
 void Update(const Frame& frame, int32_t first, int32_t last) {
   Gdi& g = gGdi;
   g.frame = &frame;
-  g.converted = frame.bytesPerPixel != 1 || frame.width % 4 != 0;
-  g.bitmap.header.biBitCount = g.converted ? 32 : 8;
   if (g.palette && frame.paletteChanged) {  // realised anew by the next present
     Palette p;
     for (int i = 0; i < 256; ++i)
       p.entries[i] = PALETTEENTRY{BYTE(frame.colours[i] >> 16), BYTE(frame.colours[i] >> 8), BYTE(frame.colours[i]), 0};
     SetPaletteEntries(g.palette, 0, 256, p.entries);
     UnrealizeObject(g.palette);  // mapped afresh, not skipped as already realised
-  }
-  if (!g.converted) {
-    // 0xRRGGBB in memory is blue, green, red, 0: an RGBQUAD.
-    static_assert(sizeof(RGBQUAD) == sizeof(uint32_t));
-    std::memcpy(g.bitmap.colours, frame.colours, sizeof g.bitmap.colours);
-    return;
   }
   g.rgb.resize(size_t(frame.width) * size_t(frame.height));
   for (int32_t y = first; y <= last; ++y) FrameRowToRgb(frame, y, g.rgb.data() + size_t(y) * size_t(frame.width));
@@ -104,7 +88,7 @@ bool Realize(HWND window, bool background) {
 void Present(HWND window, const RECT& picture, const RECT& client, int32_t first, int32_t last, bool whole) {
   const Frame* f = gGdi.frame;
   if (!f) return;
-  Bitmap& b = gGdi.bitmap;
+  BITMAPINFOHEADER& h = gGdi.header;
   const int32_t pw = picture.right - picture.left, ph = picture.bottom - picture.top;
   const bool scaled = pw != f->width || ph != f->height;
   if (scaled) first = 0, last = f->height - 1;
@@ -116,11 +100,11 @@ void Present(HWND window, const RECT& picture, const RECT& client, int32_t first
     PatBlt(dc, 0, 0, client.right, client.bottom, BLACKNESS);
     SelectClipRgn(dc, nullptr);
   }
-  b.header.biHeight = -rows;
-  const void* bits = gGdi.converted ? static_cast<const void*>(gGdi.rgb.data() + size_t(first) * size_t(f->width))
-                                    : f->pixels.data() + size_t(first) * size_t(f->width);
+  h.biHeight = -rows;
+  // 0xRRGGBB in memory is blue, green, red, 0: a 32-bit bitmap pixel.
   StretchDIBits(dc, picture.left, picture.top + (scaled ? 0 : first), pw, scaled ? ph : rows, 0, 0, f->width, rows,
-                bits, reinterpret_cast<const BITMAPINFO*>(&b), DIB_RGB_COLORS, SRCCOPY);
+                gGdi.rgb.data() + size_t(first) * size_t(f->width), reinterpret_cast<const BITMAPINFO*>(&h),
+                DIB_RGB_COLORS, SRCCOPY);
   ReleaseDC(window, dc);
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -38,6 +39,7 @@ struct Window {
 
   // The Presenter thread's own.
   Frame frame;
+  std::vector<uint8_t> shown;  // the frame's rows as the surface was last given them
   HWND hwnd = nullptr;
   bool active = false, fullscreen = false;
   // Recorded by the window procedure during the pump, applied by the pass.
@@ -427,6 +429,29 @@ bool StartWindow() {
   return true;
 }
 
+// Rows first..last narrowed to those that differ from the ones the surface
+// has, which `shown` then holds: a page copied whole each frame repeats most
+// of its rows, and each row shown costs its conversion and its way to the
+// screen. With `all` (new colours, a new size, the focus changed) every row is
+// taken as it is.
+void KeepChangedRows(int32_t& first, int32_t& last, bool all) {
+  Window& w = gWindow;
+  if (all || w.shown.size() != w.frame.pixels.size()) {
+    w.shown = w.frame.pixels;
+    return;
+  }
+  const size_t pitch = w.frame.pixels.size() / size_t(w.frame.height);
+  const uint8_t* now = w.frame.pixels.data();
+  uint8_t* had = w.shown.data();
+  const auto same = [&](int32_t y) {
+    return std::memcmp(now + size_t(y) * pitch, had + size_t(y) * pitch, pitch) == 0;
+  };
+  while (first <= last && same(first)) ++first;
+  while (last >= first && same(last)) --last;
+  if (first > last) first = last = -1;
+  else std::memcpy(had + size_t(first) * pitch, now + size_t(first) * pitch, size_t(last - first + 1) * pitch);
+}
+
 void Pass() {
   Window& w = gWindow;
   Pump();
@@ -454,6 +479,8 @@ void Pass() {
     GetKeyboardState(keys);
     KeyStatesFromVirtualKeys(keys, held);
   }
+  const int32_t width = w.frame.width, height = w.frame.height, bytes = w.frame.bytesPerPixel;
+  const bool focusChanged = w.focusChanged;
   bool changed;
   {
     std::lock_guard<std::mutex> guard(w.lock);
@@ -483,6 +510,8 @@ void Pass() {
   if (changed && w.frame.width == w.width && w.frame.height == w.height) {
     first = w.frame.paletteChanged ? 0 : w.frame.firstDirty;
     last = w.frame.paletteChanged ? w.height - 1 : std::min(w.frame.lastDirty, w.height - 1);
+    const bool resized = w.frame.width != width || w.frame.height != height || w.frame.bytesPerPixel != bytes;
+    if (first >= 0 && last >= first) KeepChangedRows(first, last, w.frame.paletteChanged || resized || focusChanged);
     if (first >= 0 && last >= first) w.surface->update(w.frame, first, last);
     else first = last = -1;
   }
@@ -501,6 +530,7 @@ void FinishWindow() {
   w.hwnd = nullptr;
   Pump();
   w.frame = Frame{};  // nothing of a closed Screen stays held
+  std::vector<uint8_t>().swap(w.shown);
   std::vector<KeyCode>().swap(w.keys);
 }
 
@@ -520,6 +550,7 @@ int OpenWindowBackend(const Surface& surface, const BackendOpenArgs& args, std::
   w.depth = args.depth;
   w.flags = args.flags;
   w.frame = Frame{};
+  w.shown.clear();
   w.active = w.fullscreen = w.focusChanged = w.presentAll = w.toggleFullScreen = false;
   w.mouse = POINT{-1, -1};
   w.mouseIn = w.leaveTracked = w.cursorHidden = false;
