@@ -1,4 +1,4 @@
-// InStr and StrCompare against plain references on random byte strings with 0, 255 and bytes above 127.
+// InStr, StrCompare and StrAssign against plain references on random byte strings with 0, 255 and bytes above 127.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -22,7 +22,7 @@ int PlainInStr(int start, const KeyString& s, const KeyString& p) {
   return 0;
 }
 
-TEST(Strings, InStrAndStrCompareMatchPlainReferences) {
+TEST(Strings, InStrStrCompareAndStrAssignMatchPlainReferences) {
   std::mt19937 rng(99);
   for (int i = 0; i < 60000; ++i) {
     // Small alphabets give many partial matches; long patterns over two bytes are periodic.
@@ -34,6 +34,10 @@ TEST(Strings, InStrAndStrCompareMatchPlainReferences) {
                                                   [](char x, char y) { return uint8_t(x) < uint8_t(y); })
                          ? -1 : a == b ? 0 : 1;
     ASSERT_EQ(StrCompare(a, b), want) << i;
+    KeyString var = b;
+    StrAssign(var, a);
+    StrAssign(var, var);
+    ASSERT_EQ(var, a) << i;
   }
   EXPECT_EQ(Blanks(3), "   ");
   EXPECT_EQ(Blanks(-1), "");
