@@ -201,6 +201,7 @@ TEST_F(ScreenTest, RecordingsKeepEachPictureOnceAndEndAsShown) {
       [] { PutPixel(nullptr, 20, 30, 40); },      // drawn as it was: no picture
       [] { SetPaletteRgb(40, 250, 0, 0); },       // a colour in use: 100 ms, with the next
       [] { SetPaletteRgb(41, 1, 2, 3); },         // a colour not in use: the same picture
+      [] { PutPixel(nullptr, 319, 100, 7); },     // the last column alone: 50 ms
       [] { PutPixel(nullptr, 319, 199, 7), InKey(), PutPixel(nullptr, 0, 199, 9); },  // the far corner: 50 ms;
   };  // the last pixel, read too soon after, is taken by RecordStop: 50 ms
   for (const auto& step : kSteps) usleep(60000), step(), InKey();
@@ -214,7 +215,7 @@ TEST_F(ScreenTest, RecordingsKeepEachPictureOnceAndEndAsShown) {
   std::string out;
   for (int c; pipe && (c = fgetc(pipe)) != EOF;) out += char(c);
   EXPECT_TRUE(pipe && pclose(pipe) == 0);
-  EXPECT_EQ(out, "50 50 100 50 50 True\n");
+  EXPECT_EQ(out, "50 50 100 50 50 50 True\n");
   unlink((path + ".gif").c_str()), unlink((path + ".png").c_str());
 }
 
